@@ -1,0 +1,47 @@
+// active-users: counts the lines of a session listing on standard input that
+// hold a pattern and prints a report whose first word is green, yellow or red.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "report.hpp"
+#include "scan.hpp"
+#include "settings.hpp"
+
+#ifdef _WIN32
+// The pattern must arrive as typed: without this the runtime would replace an
+// argument such as "*" with the names of the files in the current folder.
+extern "C" int _dowildcard = 0;
+#endif
+
+int main(int argc, char **argv)
+{
+    const report_settings settings = parse_settings(argc, argv);
+    // No command line on Linux or Windows can carry a longer pattern; refuse
+    // rather than miss matches where some other system can.
+    if (std::strlen(settings.pattern) > PATTERN_LIMIT) {
+        report_failure("cannot use the pattern", E2BIG);
+        return 1;
+    }
+
+    int input = 0;
+    const scan_result scan = scan_input(settings, read_descriptor, &input);
+    const status_colour colour = classify_count(scan.match_count, settings.yellow_limit, settings.red_limit);
+    // The clock is read once the input has ended: the report tells when the
+    // listing was complete, not when the program started.
+    char timestamp[TIMESTAMP_SIZE];
+    format_timestamp(std::time(nullptr), timestamp);
+    const int write_error = write_report(stdout, colour, timestamp, scan);
+
+    int status = 0;
+    if (scan.read_error) {
+        report_failure("cannot read standard input", scan.read_error);
+        status = 1;
+    }
+    if (write_error) {
+        report_failure("cannot write standard output", write_error);
+        status = 1;
+    }
+    return status;
+}

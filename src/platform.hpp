@@ -1,0 +1,47 @@
+// What differs between the POSIX systems and the Windows runtime (msvcrt):
+// raw reads, the local calendar time, and the processor's vector features.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+// On Windows _read keeps the runtime's text mode: CR LF arrives as LF and a
+// Ctrl-Z ends the input, as the listing's producers there expect.
+inline long platform_read(int descriptor, char *into, size_t capacity)
+{
+#ifdef _WIN32
+    // _read takes an unsigned int count; BLOCK_SIZE-sized requests fit.
+    return _read(descriptor, into, static_cast<unsigned>(capacity));
+#else
+    return static_cast<long>(read(descriptor, into, capacity));
+#endif
+}
+
+// msvcrt has no localtime_r; its localtime keeps a per-thread result, which
+// is as safe for this single-threaded program.
+inline bool platform_local_time(std::time_t clock_reading, std::tm &local)
+{
+#ifdef _WIN32
+    const std::tm *converted = std::localtime(&clock_reading);
+    if (!converted)
+        return false;
+    local = *converted;
+    return true;
+#else
+    return localtime_r(&clock_reading, &local) != nullptr;
+#endif
+}
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+inline bool platform_has_sse2() { return __builtin_cpu_supports("sse2"); }
+inline bool platform_has_avx2() { return __builtin_cpu_supports("avx2"); }
+#else
+inline bool platform_has_sse2() { return false; }
+inline bool platform_has_avx2() { return false; }
+#endif

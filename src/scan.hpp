@@ -1,0 +1,47 @@
+// One pass over the input: counts the lines that contain the pattern and keeps
+// a bounded copy of the text, cut into pieces the way a 511-byte fgets cuts it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "settings.hpp"
+
+// The capture holds at most CAPTURE_LIMIT - 1 characters and its NUL.
+inline constexpr int CAPTURE_LIMIT = 8000;
+// A piece is what one fgets(buffer, READ_SIZE, stream) into a LINE_BUFFER_SIZE
+// buffer would return: at most READ_SIZE - 1 characters.
+inline constexpr int LINE_BUFFER_SIZE = 512;
+inline constexpr int READ_SIZE = LINE_BUFFER_SIZE - 1;
+inline constexpr int PIECE_LIMIT = READ_SIZE - 1;
+
+// The longest pattern the fixed buffers can follow across reads. It is more
+// than the longest single argument Linux (131,071 bytes) or a Windows command
+// line (32,767 characters) can carry.
+inline constexpr size_t PATTERN_LIMIT = 128 * 1024;
+
+struct scan_result {
+    int64_t match_count;           // lines holding the pattern; 64 bits so it never wraps
+    char captured[CAPTURE_LIMIT];  // the pieces that fitted, in input order, NUL-terminated
+    int read_error;                // errno of a failed read, 0 when the input ended normally
+};
+
+// Where the scan's bytes come from: fills at most `capacity` bytes of `into`
+// and returns how many it filled, 0 at end of input, or -1 with errno set.
+using block_reader = long (*)(void *source, char *into, size_t capacity);
+
+// Reads the file descriptor that `source` points to (an int) with read(2),
+// retrying reads that a signal interrupted.
+long read_descriptor(void *source, char *into, size_t capacity);
+
+// Which inner loop builds the byte masks. All give the same result; the plain
+// one runs everywhere and is what the others are checked against.
+enum class scan_engine { plain, sse2, avx2 };
+
+bool engine_supported(scan_engine engine);
+scan_engine best_engine();  // decided once, on first use
+
+// Reads `source` to its end. The pattern must be at most PATTERN_LIMIT bytes;
+// a longer one (which no command line can pass) is never found.
+scan_result scan_input(const report_settings &settings, block_reader read_block, void *source,
+                       scan_engine engine = best_engine());

@@ -1,0 +1,110 @@
+// Classification at and around the limits, the timestamp's form and its
+// fallback, and the report's exact bytes.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "report.hpp"
+
+TEST(classify_count, strict_limits_red_tested_first)
+{
+    struct {
+        int64_t count;
+        int32_t yellow, red;
+        const char *colour;
+    } cases[] = {
+        {0, 60, 65, "green"},
+        {60, 60, 65, "green"},
+        {61, 60, 65, "yellow"},
+        {65, 60, 65, "yellow"},
+        {66, 60, 65, "red"},
+        {7, 10, 5, "red"},  // red limit below yellow: yellow is never given
+        {5, 10, 5, "green"},
+        {10, 10, 5, "red"},
+        {0, 0, 0, "green"},
+        {1, 0, 0, "red"},
+        {0, -1, 65, "yellow"},
+        {INT64_C(2147483651), INT32_MAX, INT32_MAX, "red"},
+        {0, INT32_MIN, INT32_MIN, "red"},
+    };
+    for (const auto &c : cases)
+        EXPECT_STREQ(colour_text(classify_count(c.count, c.yellow, c.red)), c.colour)
+            << c.count << " with " << c.yellow << "/" << c.red;
+}
+
+TEST(format_timestamp, ctime_form_or_unknown)
+{
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    struct {
+        std::time_t clock;
+        const char *text;
+    } cases[] = {
+        {0, "Thu Jan  1 00:00:00 1970"},
+        {1796755934, "Tue Dec  8 18:52:14 2026"},
+        {1799999999, "Fri Jan 15 07:59:59 2027"},
+        {253402300799, "Fri Dec 31 23:59:59 9999"},
+        {253402300800, UNKNOWN_TIME},  // year 10000 would not fit 24 characters
+        {static_cast<std::time_t>(-1), UNKNOWN_TIME},
+        {-62135596801, UNKNOWN_TIME},  // year 0
+    };
+    for (const auto &c : cases) {
+        char timestamp[TIMESTAMP_SIZE];
+        std::memset(timestamp, '#', sizeof timestamp);
+        format_timestamp(c.clock, timestamp);
+        EXPECT_STREQ(timestamp, c.text) << c.clock;
+    }
+}
+
+namespace {
+
+std::string report_text(status_colour colour, const char *timestamp, const scan_result &scan, int &error)
+{
+    std::FILE *out = std::tmpfile();
+    error = write_report(out, colour, timestamp, scan);
+    std::string text(static_cast<size_t>(std::ftell(out)), '\0');
+    std::rewind(out);
+    size_t got = std::fread(text.data(), 1, text.size(), out);
+    text.resize(got);
+    std::fclose(out);
+    return text;
+}
+
+}  // namespace
+
+TEST(write_report, three_blocks_byte_for_byte)
+{
+    static scan_result scan{};
+    struct {
+        status_colour colour;
+        int64_t count;
+        const char *captured;
+        const char *report;
+    } cases[] = {
+        {status_colour::green, 0, "", "green T [X]\n\n\n\n0 users active\n"},
+        {status_colour::yellow, 1, "a Active \n", "yellow T [X]\n\na Active \n\n\n1 users active\n"},
+        {status_colour::red, INT64_C(2147483651), "x", "red T [X]\n\nx\n\n2147483651 users active\n"},
+    };
+    for (const auto &c : cases) {
+        scan.match_count = c.count;
+        std::strcpy(scan.captured, c.captured);
+        std::string expected = c.report;
+        expected.replace(expected.find('T'), 1, "Tue Dec  8 18:52:14 2026");
+        expected.replace(expected.find("[X]"), 3, "[]");
+        int error = -1;
+        EXPECT_EQ(report_text(c.colour, "Tue Dec  8 18:52:14 2026", scan, error), expected);
+        EXPECT_EQ(error, 0);
+    }
+}
+
+TEST(write_report, failed_write_returns_its_reason)
+{
+    std::FILE *full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    static scan_result scan{};
+    EXPECT_EQ(write_report(full, status_colour::green, UNKNOWN_TIME, scan), ENOSPC);
+    std::fclose(full);
+}

@@ -1,0 +1,157 @@
+// The scan over in-memory input: named edge cases, then seeded random inputs
+// compared with the reference scan, on every engine and with reads of many sizes.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "test_support.hpp"
+
+namespace {
+
+const size_t READ_SIZES[] = {1, 3, 64, 509, 510, 511, 4096, 65536, SIZE_MAX};
+
+std::string repeat(const std::string &text, size_t times)
+{
+    std::string out;
+    for (size_t i = 0; i < times; i++)
+        out += text;
+    return out;
+}
+
+struct scan_case {
+    const char *name;
+    std::string input;
+    std::string pattern;
+    int64_t match_count;
+    std::string captured;  // "=" stands for the whole input
+};
+
+std::vector<scan_case> scan_cases()
+{
+    std::string long_line = std::string(100, 'x') + " Active " + std::string(492, 'y') + "\n";
+    std::string split_pattern = std::string(506, 'x') + " Active " + "\n";  // straddles 510
+    std::string twice_long = " Active " + std::string(600, 'x') + " Active \n";
+    std::string filler = repeat(std::string(99, 'f') + "\n", 80);  // exactly 8000 bytes
+    return {
+        {"empty", "", " Active ", 0, "="},
+        {"one_of_two", "1 alice Active now\n2 bob Idle now\n", " Active ", 1, "="},
+        {"needs_blank_before", "x alice:Active now\n", " Active ", 0, "="},
+        {"needs_blank_after", "x alice Active\n", " Active ", 0, "="},
+        {"tab_is_not_blank", "x alice\tActive now\n", " Active ", 0, "="},
+        {"case_matters", "x alice ACTIVE now\n", " Active ", 0, "="},
+        {"twice_counts_once", "a Active b Active c\n", " Active ", 1, "="},
+        {"unterminated", "a Active b", " Active ", 1, "="},
+        {"long_line", long_line, " Active ", 1, "="},
+        {"straddles_piece", split_pattern, " Active ", 1, "="},
+        {"long_line_twice_counts_once", twice_long, " Active ", 1, "="},
+        {"after_nul", std::string("a\0 Active \n", 11), " Active ", 1, "a"},
+        {"nul_hides_rest_of_piece", std::string("ab\0cd\nef\n", 9), "cd", 1, "abef\n"},
+        {"empty_pattern_counts_lines", "a\n\nb", "", 3, "="},
+        {"empty_pattern_empty_input", "", "", 0, ""},
+        {"newline_pattern", "a\nb\nc", "\n", 2, "="},
+        {"pattern_ending_in_newline", "x Active\nActive \n", "Active\n", 1, "="},
+        {"newline_inside_pattern", "a\nb\n", "a\nb", 0, "="},
+        {"cr_is_ordinary", "a Active \r\n", "Active \r", 1, "="},
+        {"exceeds_buffer", filler + "short\n", "f", 80, filler.substr(0, 7900) + "short\n"},
+        {"later_short_piece_fits", filler.substr(0, 7900) + std::string(150, 'z') + "\nok\n", "ok", 1,
+         filler.substr(0, 7900) + "ok\n"},
+        {"fills_exactly", repeat(std::string(9, 'g') + "\n", 799) + "12345678\n" + "h\n" + std::string("\0h\n", 3),
+         "h", 2, repeat(std::string(9, 'g') + "\n", 799) + "12345678\n"},
+        {"long_pattern", std::string(700, 'p') + "\n" + std::string(699, 'p') + "\n", std::string(700, 'p'), 1,
+         "="},
+    };
+}
+
+}  // namespace
+
+TEST(scan_input, edge_cases_on_every_engine_and_read_size)
+{
+    for (const scan_case &c : scan_cases()) {
+        scan_outcome expected{c.match_count, c.captured == "=" ? c.input : c.captured};
+        if (c.captured == "=" && expected.captured.size() > CAPTURE_LIMIT - 1)
+            expected = reference_scan(c.input, c.pattern);
+        ASSERT_EQ(reference_scan(c.input, c.pattern), expected) << "reference disagrees on " << c.name;
+        for (scan_engine engine : ALL_ENGINES) {
+            if (!engine_supported(engine))
+                continue;
+            for (size_t read_size : READ_SIZES) {
+                EXPECT_EQ(scan_text(c.input, c.pattern.c_str(), engine, read_size), expected)
+                    << c.name << ", engine " << int(engine) << ", reads of " << read_size;
+            }
+        }
+    }
+}
+
+TEST(scan_input, failed_read_keeps_what_was_read)
+{
+    struct failing {
+        int calls;
+    } state{0};
+    auto read_then_fail = [](void *source, char *into, size_t) -> long {
+        if (static_cast<failing *>(source)->calls++ == 0) {
+            std::memcpy(into, "a Active \nb\n", 12);
+            return 12;
+        }
+        errno = EIO;
+        return -1;
+    };
+    report_settings settings{DEFAULT_PATTERN, 60, 65};
+    scan_result result = scan_input(settings, read_then_fail, &state);
+    EXPECT_EQ(result.match_count, 1);
+    EXPECT_STREQ(result.captured, "a Active \nb\n");
+    EXPECT_EQ(result.read_error, EIO);
+}
+
+TEST(scan_input, pattern_longer_than_the_limit_is_never_found)
+{
+    std::string pattern(PATTERN_LIMIT + 1, 'a');
+    EXPECT_EQ(scan_text(pattern + "\n", pattern.c_str(), best_engine()).match_count, 0);
+    pattern.pop_back();
+    EXPECT_EQ(scan_text(pattern + "\n", pattern.c_str(), best_engine()).match_count, 1);
+}
+
+// Random listings mixing long lines, NULs, CRs, empty lines and missing final
+// newlines, with patterns drawn from the input itself, so that matches fall
+// across reads, pieces and the buffer's edge.
+TEST(scan_input, matches_reference_on_random_inputs)
+{
+    std::mt19937_64 random(20261208);
+    const std::string alphabet = "aA \n\r\t\0xv";
+    for (int round = 0; round < 3000; round++) {
+        std::string input;
+        size_t target = random() % 4 == 0 ? random() % 400000 : random() % 3000;
+        while (input.size() < target) {
+            switch (random() % 6) {
+            case 0:
+                input += std::string(random() % 1200, 'a' + random() % 3);
+                break;
+            case 1:
+                input += " Active ";
+                break;
+            case 2:
+                input += '\n';
+                break;
+            default:
+                for (size_t n = random() % 40; n > 0; n--)
+                    input += alphabet[random() % alphabet.size()];
+            }
+        }
+        std::string pattern;
+        if (!input.empty() && random() % 8 != 0) {
+            size_t start = random() % input.size();
+            size_t length = random() % 3 == 0 ? random() % 800 : 1 + random() % 12;
+            pattern = input.substr(start, length);
+            pattern = pattern.substr(0, pattern.find('\0'));
+        }
+        scan_outcome expected = reference_scan(input, pattern);
+        size_t read_size = 1 + random() % (random() % 2 ? 700 : 300000);
+        for (scan_engine engine : ALL_ENGINES) {
+            if (!engine_supported(engine))
+                continue;
+            ASSERT_EQ(scan_text(input, pattern.c_str(), engine, read_size), expected)
+                << "round " << round << ", engine " << int(engine) << ", reads of " << read_size
+                << ", pattern length " << pattern.size() << ", input length " << input.size();
+        }
+    }
+}

@@ -1,0 +1,72 @@
+// Helpers shared by the tests and the fuzzer: an in-memory source that hands
+// out its bytes in reads of a chosen size, and a deliberately plain reference
+// scan to compare the real one with.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "scan.hpp"
+
+struct memory_source {
+    const char *data;
+    size_t size;
+    size_t at;
+    size_t read_most;  // the largest read it answers, to make reads cross lines and pieces
+};
+
+inline long read_memory(void *source, char *into, size_t capacity)
+{
+    memory_source &memory = *static_cast<memory_source *>(source);
+    size_t n = memory.size - memory.at;
+    if (n > capacity)
+        n = capacity;
+    if (n > memory.read_most)
+        n = memory.read_most;
+    std::memcpy(into, memory.data + memory.at, n);
+    memory.at += n;
+    return static_cast<long>(n);
+}
+
+struct scan_outcome {
+    int64_t match_count;
+    std::string captured;
+    bool operator==(const scan_outcome &) const = default;
+};
+
+inline scan_outcome scan_text(const std::string &input, const char *pattern, scan_engine engine,
+                              size_t read_most = SIZE_MAX)
+{
+    memory_source source{input.data(), input.size(), 0, read_most};
+    report_settings settings{pattern, DEFAULT_YELLOW_LIMIT, DEFAULT_RED_LIMIT};
+    static scan_result result;  // 8 KB: kept off the fuzzer's small stack
+    result = scan_input(settings, read_memory, &source, engine);
+    return {result.match_count, result.captured};
+}
+
+// Lines are counted once if the pattern occurs anywhere in them; the capture
+// takes fgets-sized pieces, each up to its first NUL, while they fit.
+inline scan_outcome reference_scan(const std::string &input, const std::string &pattern)
+{
+    scan_outcome outcome{0, ""};
+    for (size_t start = 0; start < input.size();) {
+        size_t newline = input.find('\n', start);
+        size_t end = newline == std::string::npos ? input.size() : newline + 1;
+        std::string line = input.substr(start, end - start);
+        if (line.find(pattern) != std::string::npos)
+            outcome.match_count++;
+        for (size_t at = 0; at < line.size(); at += PIECE_LIMIT) {
+            std::string piece = line.substr(at, PIECE_LIMIT);
+            size_t visible = piece.find('\0');
+            if (visible == std::string::npos)
+                visible = piece.size();
+            if (outcome.captured.size() + visible <= CAPTURE_LIMIT - 1)
+                outcome.captured.append(piece, 0, visible);
+        }
+        start = end;
+    }
+    return outcome;
+}
+
+inline const scan_engine ALL_ENGINES[] = {scan_engine::plain, scan_engine::sse2, scan_engine::avx2};
