@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform.hpp"
 #include "report.hpp"
 #include "scan.hpp"
 #include "settings.hpp"
@@ -26,6 +27,7 @@ int main(int argc, char **argv)
     }
 
     int input = 0;
+    platform_prepare_input(input);
     const scan_result scan = scan_input(settings, read_descriptor, &input);
     const status_colour colour = classify_count(scan.match_count, settings.yellow_limit, settings.red_limit);
     // The clock is read once the input has ended: the report tells when the

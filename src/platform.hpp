@@ -8,8 +8,21 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
+
+// A pipe's default 64 KiB buffer makes the writer and the reader take turns
+// for every block; 1 MiB lets both run ahead. Refused for other kinds of
+// input or when the system's limit is lower, which changes nothing else.
+inline void platform_prepare_input(int descriptor)
+{
+#if defined(__linux__) && defined(F_SETPIPE_SZ)
+    (void)fcntl(descriptor, F_SETPIPE_SZ, 1 << 20);
+#else
+    (void)descriptor;
+#endif
+}
 
 // On Windows _read keeps the runtime's text mode: CR LF arrives as LF and a
 // Ctrl-Z ends the input, as the listing's producers there expect.

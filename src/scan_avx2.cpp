@@ -17,9 +17,18 @@ uint64_t avx2_equal_mask(const char *bytes, char wanted)
     return uint64_t{low_bits} | uint64_t{high_bits} << 32;
 }
 
+// The bytewise minimum of the two halves is zero exactly where either has a NUL.
+bool avx2_has_nul(const char *bytes)
+{
+    __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));
+    __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 32));
+    __m256i zero = _mm256_cmpeq_epi8(_mm256_min_epu8(low, high), _mm256_setzero_si256());
+    return !_mm256_testz_si256(zero, zero);
+}
+
 }  // namespace
 
-const buffer_scanner avx2_scanner = scan_buffer<avx2_equal_mask>;
+const buffer_scanner avx2_scanner = scan_buffer<avx2_equal_mask, avx2_has_nul>;
 #else
 const buffer_scanner avx2_scanner = nullptr;
 #endif

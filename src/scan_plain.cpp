@@ -12,6 +12,11 @@ uint64_t plain_equal_mask(const char *bytes, char wanted)
     return mask;
 }
 
+bool plain_has_nul(const char *bytes)
+{
+    return std::memchr(bytes, 0, CHUNK) != nullptr;
+}
+
 }  // namespace
 
-const buffer_scanner plain_scanner = scan_buffer<plain_equal_mask>;
+const buffer_scanner plain_scanner = scan_buffer<plain_equal_mask, plain_has_nul>;

@@ -20,9 +20,20 @@ uint64_t sse2_equal_mask(const char *bytes, char wanted)
     return mask;
 }
 
+// The bytewise minimum of the four blocks is zero exactly where some block has a NUL.
+bool sse2_has_nul(const char *bytes)
+{
+    __m128i low = _mm_min_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 16)));
+    __m128i high = _mm_min_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 32)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 48)));
+    __m128i zero = _mm_cmpeq_epi8(_mm_min_epu8(low, high), _mm_setzero_si128());
+    return _mm_movemask_epi8(zero) != 0;
+}
+
 }  // namespace
 
-const buffer_scanner sse2_scanner = scan_buffer<sse2_equal_mask>;
+const buffer_scanner sse2_scanner = scan_buffer<sse2_equal_mask, sse2_has_nul>;
 #else
 const buffer_scanner sse2_scanner = nullptr;
 #endif

@@ -1,0 +1,87 @@
+// Google Benchmark of the scan on in-memory input: dense and sparse listings,
+// long lines, and long patterns, on every engine this processor supports.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+#include "../tests/test_support.hpp"
+
+namespace {
+
+// A session listing like bench/make_listing writes, built in memory.
+std::string listing(size_t size, unsigned active_percent, size_t line_length = 60)
+{
+    std::string text = "SESSION      USER            ID     STATE   IDLE   LOGON TIME\n";
+    unsigned long long state = 88172645463325252ULL;
+    for (unsigned long long session = 0; text.size() < size; session++) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        bool active = state % 100 < active_percent;
+        char line[128];
+        std::snprintf(line, sizeof line, "rdp-tcp#%-5llu %c.%-13s %-6llu %-7s %-6s 2026-12-%02llu", session % 100000,
+                      static_cast<char>('a' + state % 26), "nakamura", 2 + session % 65000,
+                      active ? "Active" : "Disc", active ? "." : "3:07", 1 + state % 28);
+        std::string entry = line;
+        entry.resize(line_length - 1, ' ');
+        text += entry + "\n";
+    }
+    return text;
+}
+
+void scan(benchmark::State &run, const std::string &input, const std::string &pattern, scan_engine engine)
+{
+    if (!engine_supported(engine)) {
+        run.SkipWithError("engine not supported here");
+        return;
+    }
+    for (auto _ : run)
+        benchmark::DoNotOptimize(scan_text(input, pattern.c_str(), engine).match_count);
+    run.SetBytesProcessed(static_cast<int64_t>(run.iterations() * input.size()));
+}
+
+// Small enough to stay in the last-level cache, so the figures are the scan's
+// own cost rather than memory bandwidth.
+const size_t SIZE = 8 << 20;
+
+void dense(benchmark::State &run)
+{
+    static const std::string input = listing(SIZE, 80);
+    scan(run, input, " Active ", static_cast<scan_engine>(run.range(0)));
+}
+
+void sparse(benchmark::State &run)
+{
+    static const std::string input = listing(SIZE, 1);
+    scan(run, input, " Active ", static_cast<scan_engine>(run.range(0)));
+}
+
+void long_lines(benchmark::State &run)
+{
+    static const std::string input = listing(SIZE, 10, 3000);
+    scan(run, input, " Active ", static_cast<scan_engine>(run.range(0)));
+}
+
+void pattern_100(benchmark::State &run)
+{
+    static const std::string input = listing(SIZE, 10);
+    scan(run, input, std::string(92, 'x') + " Active ", static_cast<scan_engine>(run.range(0)));
+}
+
+void pattern_4k(benchmark::State &run)
+{
+    static const std::string input = listing(SIZE, 10);
+    scan(run, input, std::string(4088, 'x') + " Active ", static_cast<scan_engine>(run.range(0)));
+}
+
+#define ENGINES ArgName("engine")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)
+BENCHMARK(dense)->ENGINES;
+BENCHMARK(sparse)->ENGINES;
+BENCHMARK(long_lines)->ENGINES;
+BENCHMARK(pattern_100)->ENGINES;
+BENCHMARK(pattern_4k)->ENGINES;
+
+}  // namespace
+
+BENCHMARK_MAIN();
