@@ -1,118 +1,6 @@
 // Black-box runs of the built program: the whole report byte for byte, the
 // exit status and standard error, for normal runs and failing streams.
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <ctime>
-#include <fstream>
-#include <regex>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "report.hpp"
-
-namespace {
-
-struct run_outcome {
-    int status;
-    std::string out;
-    std::string err;
-    std::time_t started, ended;
-};
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// stdin_path: a file to read, or "" for closed. stdout_path: "" for a file of
-// our own, "-" for closed, or a path such as /dev/full.
-run_outcome run_program(const std::vector<std::string> &arguments, const std::string &stdin_path,
-                        const std::string &stdout_path = "")
-{
-    char out_name[] = "/tmp/active-users-out-XXXXXX";
-    char err_name[] = "/tmp/active-users-err-XXXXXX";
-    close(mkstemp(out_name));
-    close(mkstemp(err_name));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdin_path.empty())
-        posix_spawn_file_actions_addclose(&actions, 0);
-    else
-        posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
-    if (stdout_path == "-")
-        posix_spawn_file_actions_addclose(&actions, 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, stdout_path.empty() ? out_name : stdout_path.c_str(),
-                                         O_WRONLY | O_TRUNC, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err_name, O_WRONLY | O_TRUNC, 0);
-
-    std::vector<char *> argv;
-    std::string program = ACTIVE_USERS_BINARY;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string &argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    run_outcome outcome{};
-    outcome.started = std::time(nullptr);
-    pid_t child;
-    int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(spawned, 0);
-    int wait_status = 0;
-    waitpid(child, &wait_status, 0);
-    outcome.ended = std::time(nullptr);
-    outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    outcome.out = slurp(out_name);
-    outcome.err = slurp(err_name);
-    unlink(out_name);
-    unlink(err_name);
-    return outcome;
-}
-
-std::string input_file(const std::string &contents)
-{
-    char name[] = "/tmp/active-users-in-XXXXXX";
-    int descriptor = mkstemp(name);
-    EXPECT_EQ(write(descriptor, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
-    close(descriptor);
-    return name;
-}
-
-// Checks the header's form and that its time is one the clock showed during
-// the run; returns the report with the timestamp replaced by "T".
-std::string without_timestamp(const run_outcome &run)
-{
-    static const std::regex HEADER(
-        "^(green|yellow|red) ((Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
-        "[ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}) \\[\\]\n");
-    std::smatch header;
-    if (!std::regex_search(run.out, header, HEADER)) {
-        ADD_FAILURE() << "no header in: " << run.out.substr(0, 200);
-        return run.out;
-    }
-    bool seen = false;
-    for (std::time_t second = run.started; second <= run.ended; second++) {
-        char timestamp[TIMESTAMP_SIZE];
-        format_timestamp(second, timestamp);
-        seen = seen || header.str(2) == timestamp;
-    }
-    EXPECT_TRUE(seen) << header.str(2) << " is not the time of the run";
-    return run.out.substr(0, header.position(2)) + "T" + run.out.substr(header.position(2) + header.length(2));
-}
-
-}  // namespace
+#include "process_support.hpp"
 
 TEST(cli, reports_byte_for_byte)
 {
@@ -139,7 +27,7 @@ TEST(cli, reports_byte_for_byte)
     };
     for (const auto &c : cases) {
         std::string path = input_file(c.input);
-        run_outcome run = run_program(c.arguments, path);
+        run_outcome run = run_program({c.arguments, path});
         unlink(path.c_str());
         EXPECT_EQ(without_timestamp(run), c.report) << c.name;
         EXPECT_EQ(run.status, 0) << c.name;
@@ -169,7 +57,7 @@ TEST(cli, failing_streams_are_reported)
          "active-users: cannot write standard output: No space left on device\n"},
     };
     for (const auto &c : cases) {
-        run_outcome run = run_program({}, c.stdin_path, c.stdout_path);
+        run_outcome run = run_program({{}, c.stdin_path, {}, c.stdout_path});
         if (!c.report.empty())
             EXPECT_EQ(without_timestamp(run), c.report) << c.name;
         EXPECT_EQ(run.err, c.err) << c.name;

@@ -1,0 +1,198 @@
+// Hostile input against the built program: huge lines and counts streamed
+// through pipes, binary input, extreme patterns and limits. Each case checks
+// the whole report, the status and standard error; the huge ones also check
+// that memory stays flat.
+#include <random>
+
+#include "process_support.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+constexpr size_t MIB = 1 << 20;
+constexpr size_t GIB = size_t{1} << 30;
+
+// Streams `size` bytes of 'x' with `pattern` written so that it starts at
+// `pattern_at`, with no newline anywhere.
+std::function<void(int)> one_long_line(size_t size, size_t pattern_at, const std::string &pattern)
+{
+    return [=](int pipe) {
+        static const std::string filler(MIB, 'x');
+        size_t written = 0;
+        while (written < pattern_at) {
+            size_t n = std::min(filler.size(), pattern_at - written);
+            write_all(pipe, filler.data(), n);
+            written += n;
+        }
+        write_all(pipe, pattern.data(), pattern.size());
+        written += pattern.size();
+        while (written < size) {
+            size_t n = std::min(filler.size(), size - written);
+            write_all(pipe, filler.data(), n);
+            written += n;
+        }
+    };
+}
+
+// What the capture holds of one line of `length` bytes: its 510-byte
+// pieces while they fit, then its last piece if that still fits.
+std::string capture_of_long_line(size_t length, const std::string &tail)
+{
+    std::string captured;
+    size_t last = length % PIECE_LIMIT ? length % PIECE_LIMIT : PIECE_LIMIT;
+    size_t whole = (length - last) / PIECE_LIMIT;
+    for (size_t i = 0; i < whole && captured.size() + PIECE_LIMIT <= CAPTURE_LIMIT - 1; i++)
+        captured += std::string(PIECE_LIMIT, 'x');
+    if (captured.size() + last <= CAPTURE_LIMIT - 1)
+        captured += last <= tail.size() ? tail.substr(tail.size() - last) : std::string(last - tail.size(), 'x') + tail;
+    return captured;
+}
+
+long small_input_peak()
+{
+    std::string path = input_file(std::string(1024, 'a') + "\n");
+    run_request request{{}, path};
+    request.measure_memory = true;
+    run_outcome run = run_program(request);
+    unlink(path.c_str());
+    return run.peak_kib;
+}
+
+}  // namespace
+
+TEST(hostile, gigabyte_line_from_a_pipe)
+{
+    const std::string pattern = " Active ";
+    const size_t size = GIB;
+    struct {
+        const char *name;
+        size_t pattern_at;
+    } cases[] = {
+        {"pattern_at_very_end", size - pattern.size()},
+        {"pattern_across_block_boundary", 512 * 65536 - 3},
+    };
+    for (const auto &c : cases) {
+        run_outcome run = run_program({{}, "", one_long_line(size, c.pattern_at, pattern)});
+        std::string tail = c.pattern_at + pattern.size() == size ? pattern : "";
+        EXPECT_EQ(without_timestamp(run), expected_report("green", capture_of_long_line(size, tail), 1)) << c.name;
+        EXPECT_EQ(run.status, 0) << c.name;
+        EXPECT_EQ(run.err, "") << c.name;
+    }
+}
+
+// Memory is fixed: past the first few blocks, more input costs nothing.
+// The kernel counts resident pages in batches of 32 per processor, so peaks
+// are only known to within 128 KiB.
+TEST(hostile, memory_stays_flat)
+{
+    auto peak_for = [](size_t size) {
+        run_request request{{}, "", one_long_line(size, 0, " Active ")};
+        request.measure_memory = true;
+        return run_program(request).peak_kib;
+    };
+    long small = small_input_peak();
+    long mebibyte = peak_for(MIB);
+    long gibibyte = peak_for(GIB);
+    EXPECT_LE(gibibyte - mebibyte, 64) << "1 MiB: " << mebibyte << " KiB, 1 GiB: " << gibibyte << " KiB";
+    EXPECT_LE(gibibyte - small, 64 + 128) << "1 KiB: " << small << " KiB, 1 GiB: " << gibibyte << " KiB";
+    EXPECT_LE(gibibyte, 2048);
+}
+
+// An empty pattern counts every line: 2^31 + 3 of them overflow any 32-bit
+// counter. Slow: 2 GiB through a pipe.
+TEST(hostile, slow_count_past_32_bits)
+{
+    const size_t lines = (size_t{1} << 31) + 3;
+    run_outcome run = run_program({{""}, "", [&](int pipe) {
+                                       static const std::string newlines(MIB, '\n');
+                                       write_all(pipe, newlines.data(), newlines.size(), lines / MIB);
+                                       write_all(pipe, newlines.data(), lines % MIB);
+                                   }});
+    EXPECT_EQ(without_timestamp(run), expected_report("red", std::string(CAPTURE_LIMIT - 1, '\n'), 2147483651LL));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(hostile, binary_and_odd_line_ends)
+{
+    std::mt19937 random(4);
+    std::string binary(300000, '\0');
+    for (char &byte : binary)
+        byte = static_cast<char>(random());
+    struct {
+        const char *name;
+        std::string input;
+        std::string pattern;
+    } cases[] = {
+        {"all_nul", std::string(200000, '\0'), " Active "},
+        {"all_nul_empty_pattern", std::string(200000, '\0'), ""},
+        {"random_binary", binary, binary.substr(1000, 2).c_str()},
+        {"random_binary_default", binary, " Active "},
+        {"cr_only", "a Active \rb Active \rc\r", " Active "},
+        {"crlf", "a Active \r\nb\r\n", "Active \r\n"},
+        {"unterminated", "x\ny Active ", " Active "},
+        {"nul_then_pattern", std::string("ab\0 Active \n", 12), " Active "},
+    };
+    for (const auto &c : cases) {
+        std::string path = input_file(c.input);
+        run_outcome run = run_program({{c.pattern}, path});
+        unlink(path.c_str());
+        scan_outcome expected = reference_scan(c.input, c.pattern);
+        EXPECT_EQ(without_timestamp(run), expected_report(classify_count(expected.match_count, 60, 65) ==
+                                                                  status_colour::green
+                                                              ? "green"
+                                                              : "red",
+                                                          expected.captured, expected.match_count))
+            << c.name;
+        EXPECT_EQ(run.status, 0) << c.name;
+        EXPECT_EQ(run.err, "") << c.name;
+    }
+}
+
+TEST(hostile, extreme_patterns)
+{
+    // 131,071 bytes is the longest single argument Linux passes: one more
+    // and execve refuses with E2BIG before the program runs.
+    for (size_t length : {size_t{1}, size_t{510}, size_t{511}, size_t{131071}}) {
+        std::string pattern(length, 'p');
+        std::string input = pattern + "\n" + pattern.substr(1) + "\n" + "q" + pattern + "q\n";
+        std::string path = input_file(input);
+        run_outcome run = run_program({{pattern}, path});
+        unlink(path.c_str());
+        scan_outcome expected = reference_scan(input, pattern);
+        EXPECT_EQ(expected.match_count, 2);
+        EXPECT_EQ(without_timestamp(run), expected_report("green", expected.captured, expected.match_count))
+            << length;
+        EXPECT_EQ(run.status, 0) << length;
+        EXPECT_EQ(run.err, "") << length;
+    }
+    run_outcome refused = run_program({{std::string(131072, 'p')}, "/dev/null", {}, "", false});
+    EXPECT_EQ(refused.spawn_error, E2BIG);
+}
+
+TEST(hostile, extreme_limits)
+{
+    std::string input;
+    for (int i = 0; i < 12; i++)
+        input += "u Active \n";
+    struct {
+        std::string yellow, red;
+        const char *colour;
+    } cases[] = {
+        {"99999999999999999999", "99999999999999999999", "green"},
+        {"-99999999999999999999", "99999999999999999999", "yellow"},
+        {"-0", "-0", "red"},
+        {"  +12abc", "  +12abc", "green"},
+        {"  +11abc", "  +12abc", "yellow"},
+        {"", "", "red"},
+        {"abc", "11", "red"},
+    };
+    std::string path = input_file(input);
+    for (const auto &c : cases) {
+        run_outcome run = run_program({{" Active ", c.yellow, c.red}, path});
+        EXPECT_EQ(without_timestamp(run), expected_report(c.colour, input, 12)) << c.yellow << " / " << c.red;
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+    }
+    unlink(path.c_str());
+}

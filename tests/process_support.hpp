@@ -1,0 +1,184 @@
+// Runs the built program as a child process: standard input from a file, a
+// pipe fed by a thread, or closed; standard output to a file, a device, or
+// closed. Collects status, both outputs and, on request, the peak memory.
+// That is taken by /usr/bin/time: a spawned child's own figure would include
+// the test process it was cloned from.
+// ACTIVE_USERS_WRAPPER (for instance "valgrind -q --error-exitcode=99") is put
+// in front of the program when set.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "report.hpp"
+
+struct run_request {
+    std::vector<std::string> arguments;
+    std::string stdin_path;                // a file to read; "" is closed unless `feed` is set
+    std::function<void(int)> feed;         // writes standard input into this pipe, then returns
+    std::string stdout_path;               // "" for a file of our own, "-" for closed, or a device
+    bool wrapped = true;                   // may run under ACTIVE_USERS_WRAPPER
+    bool measure_memory = false;           // run under /usr/bin/time to learn the peak
+};
+
+struct run_outcome {
+    int spawn_error;  // 0, or why the program could not be started
+    int status;
+    std::string out, err;
+    std::time_t started, ended;
+    long peak_kib;  // the program's peak resident memory, when measured
+};
+
+inline std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline std::string input_file(const std::string &contents)
+{
+    char name[] = "/tmp/active-users-in-XXXXXX";
+    int descriptor = mkstemp(name);
+    EXPECT_EQ(write(descriptor, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
+    close(descriptor);
+    return name;
+}
+
+// Writes all of `data`, `times` times over; stops quietly if the reader has gone.
+inline void write_all(int descriptor, const char *data, size_t size, size_t times = 1)
+{
+    for (size_t i = 0; i < times; i++) {
+        for (size_t done = 0; done < size;) {
+            ssize_t n = write(descriptor, data + done, size - done);
+            if (n <= 0)
+                return;
+            done += static_cast<size_t>(n);
+        }
+    }
+}
+
+inline run_outcome run_program(const run_request &request)
+{
+    signal(SIGPIPE, SIG_IGN);
+    char out_name[] = "/tmp/active-users-out-XXXXXX";
+    char err_name[] = "/tmp/active-users-err-XXXXXX";
+    close(mkstemp(out_name));
+    close(mkstemp(err_name));
+    int feed_pipe[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (request.feed) {
+        EXPECT_EQ(pipe(feed_pipe), 0);
+        posix_spawn_file_actions_adddup2(&actions, feed_pipe[0], 0);
+        posix_spawn_file_actions_addclose(&actions, feed_pipe[0]);
+        posix_spawn_file_actions_addclose(&actions, feed_pipe[1]);
+    } else if (request.stdin_path.empty()) {
+        posix_spawn_file_actions_addclose(&actions, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, request.stdin_path.c_str(), O_RDONLY, 0);
+    }
+    if (request.stdout_path == "-")
+        posix_spawn_file_actions_addclose(&actions, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1,
+                                         request.stdout_path.empty() ? out_name : request.stdout_path.c_str(),
+                                         O_WRONLY | O_TRUNC, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, err_name, O_WRONLY | O_TRUNC, 0);
+
+    std::vector<std::string> words;
+    char peak_name[] = "/tmp/active-users-peak-XXXXXX";
+    if (request.measure_memory) {
+        close(mkstemp(peak_name));
+        words = {"/usr/bin/time", "-f", "%M", "-o", peak_name};
+    }
+    const char *wrapper = std::getenv("ACTIVE_USERS_WRAPPER");
+    if (request.wrapped && wrapper && *wrapper) {
+        std::istringstream split(wrapper);
+        for (std::string word; split >> word;)
+            words.push_back(word);
+    }
+    words.push_back(ACTIVE_USERS_BINARY);
+    words.insert(words.end(), request.arguments.begin(), request.arguments.end());
+    std::vector<char *> argv;
+    for (std::string &word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    run_outcome outcome{};
+    outcome.started = std::time(nullptr);
+    pid_t child;
+    outcome.spawn_error = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (request.feed)
+        close(feed_pipe[0]);
+    if (outcome.spawn_error == 0) {
+        if (request.feed) {
+            std::thread writer([&] {
+                request.feed(feed_pipe[1]);
+                close(feed_pipe[1]);
+            });
+            writer.join();
+        }
+        int wait_status = 0;
+        waitpid(child, &wait_status, 0);
+        outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    } else if (request.feed) {
+        close(feed_pipe[1]);
+    }
+    outcome.ended = std::time(nullptr);
+    outcome.out = slurp(out_name);
+    outcome.err = slurp(err_name);
+    if (request.measure_memory) {
+        outcome.peak_kib = std::atol(slurp(peak_name).c_str());
+        unlink(peak_name);
+    }
+    unlink(out_name);
+    unlink(err_name);
+    return outcome;
+}
+
+// Checks the header's form and that its time is one the clock showed during
+// the run; returns the report with the timestamp replaced by "T".
+inline std::string without_timestamp(const run_outcome &run)
+{
+    static const std::regex HEADER(
+        "^(green|yellow|red) ((Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+        "[ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}) \\[\\]\n");
+    std::smatch header;
+    if (!std::regex_search(run.out, header, HEADER)) {
+        ADD_FAILURE() << "no header in: " << run.out.substr(0, 200);
+        return run.out;
+    }
+    bool seen = false;
+    for (std::time_t second = run.started; second <= run.ended; second++) {
+        char timestamp[TIMESTAMP_SIZE];
+        format_timestamp(second, timestamp);
+        seen = seen || header.str(2) == timestamp;
+    }
+    EXPECT_TRUE(seen) << header.str(2) << " is not the time of the run";
+    return run.out.substr(0, header.position(2)) + "T" + run.out.substr(header.position(2) + header.length(2));
+}
+
+// The report the program should print, with "T" for the timestamp.
+inline std::string expected_report(const char *colour, const std::string &captured, long long count)
+{
+    return std::string(colour) + " T []\n\n" + captured + "\n\n" + std::to_string(count) + " users active\n";
+}
