@@ -13,7 +13,9 @@
 #ifdef _WIN32
 // The pattern must arrive as typed: without this the runtime would replace an
 // argument such as "*" with the names of the files in the current folder.
-extern "C" int _dowildcard = 0;
+extern "C" {
+int _dowildcard = 0;
+}
 #endif
 
 int main(int argc, char **argv)

@@ -3,8 +3,11 @@
 // closed. Collects status, both outputs and, on request, the peak memory.
 // That is taken by /usr/bin/time: a spawned child's own figure would include
 // the test process it was cloned from.
-// ACTIVE_USERS_WRAPPER (for instance "valgrind -q --error-exitcode=99") is put
-// in front of the program when set.
+// ACTIVE_USERS_WRAPPER (for instance "valgrind -q --error-exitcode=99" or
+// "wine") is put in front of the program when set, ACTIVE_USERS_PROGRAM
+// replaces the program (a Windows build), and ACTIVE_USERS_TEXT_MODE=1 says
+// its output is in text mode: every newline must come as CR LF, and is
+// turned back into LF before the comparison.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -75,6 +78,25 @@ inline void write_all(int descriptor, const char *data, size_t size, size_t time
     }
 }
 
+inline bool text_mode()
+{
+    const char *setting = std::getenv("ACTIVE_USERS_TEXT_MODE");
+    return setting && std::string(setting) == "1";
+}
+
+// CR LF back to LF; a lone LF is a fault of the text-mode output.
+inline std::string from_text_mode(const std::string &text)
+{
+    std::string plain;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        EXPECT_FALSE(text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) << "bare newline at " << i;
+        plain += text[i];
+    }
+    return plain;
+}
+
 inline run_outcome run_program(const run_request &request)
 {
     signal(SIGPIPE, SIG_IGN);
@@ -115,7 +137,8 @@ inline run_outcome run_program(const run_request &request)
         for (std::string word; split >> word;)
             words.push_back(word);
     }
-    words.push_back(ACTIVE_USERS_BINARY);
+    const char *program = std::getenv("ACTIVE_USERS_PROGRAM");
+    words.push_back(program && *program ? program : ACTIVE_USERS_BINARY);
     words.insert(words.end(), request.arguments.begin(), request.arguments.end());
     std::vector<char *> argv;
     for (std::string &word : words)
@@ -146,6 +169,10 @@ inline run_outcome run_program(const run_request &request)
     outcome.ended = std::time(nullptr);
     outcome.out = slurp(out_name);
     outcome.err = slurp(err_name);
+    if (text_mode()) {
+        outcome.out = from_text_mode(outcome.out);
+        outcome.err = from_text_mode(outcome.err);
+    }
     if (request.measure_memory) {
         outcome.peak_kib = std::atol(slurp(peak_name).c_str());
         unlink(peak_name);
