@@ -83,10 +83,6 @@ pattern_filter plan_filter(const char *pattern)
     return filter;
 }
 
-}  // namespace
-
-namespace {
-
 buffer_scanner scanner_for(scan_engine engine)
 {
     switch (engine) {
