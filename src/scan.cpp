@@ -20,10 +20,6 @@ constexpr size_t BLOCK_SIZE = 64 * 1024;
 // most PIECE_LIMIT - 1 bytes, whichever reaches further back.
 constexpr size_t CARRY_LIMIT = PATTERN_LIMIT;
 constexpr size_t BUFFER_SIZE = CARRY_LIMIT + BLOCK_SIZE;
-// Up to this length the mask filter and a byte compare find the pattern;
-// longer patterns go to Two-Way so that hostile input cannot make the
-// verification quadratic.
-constexpr size_t FILTER_PATTERN_LIMIT = 32;
 
 // One buffer for the whole run; the program has one thread.
 alignas(64) char buffer[BUFFER_SIZE + CHUNK];
@@ -77,9 +73,13 @@ pattern_filter plan_filter(const char *pattern)
     if (m > 0)
         choose_rare_bytes(filter);
     filter.plan = plan_two_way(pattern, m);
-    for (size_t i = 0; i < m && i < 8; i++) {
-        filter.head |= uint64_t{static_cast<unsigned char>(pattern[i])} << (8 * i);
-        filter.head_mask |= uint64_t{0xff} << (8 * i);
+    if (!filter.use_two_way) {
+        char padded[FILTER_PATTERN_LIMIT] = {}, counted[FILTER_PATTERN_LIMIT] = {};
+        std::memcpy(padded, pattern, m);
+        std::memset(counted, 0xff, m);
+        filter.word_count = (m + 7) / 8;
+        std::memcpy(filter.words, padded, sizeof filter.words);
+        std::memcpy(filter.word_masks, counted, sizeof filter.word_masks);
     }
     return filter;
 }
@@ -140,6 +140,7 @@ scan_result scan_input(const report_settings &settings, block_reader read_block,
     scan_result result{};
     scan_state state{};
     state.filter = plan_filter(settings.pattern);
+    state.count.sparse = true;
     state.capture = {result.captured, 0, true, 0, NO_NUL};
     count_progress &count = state.count;
     capture_progress &capture = state.capture;
@@ -163,7 +164,7 @@ scan_result scan_input(const report_settings &settings, block_reader read_block,
         // the current line is unmatched (a match may straddle the read), and
         // the open piece while the capture may still take it.
         size_t keep_from = length;
-        if (state.filter.can_match && !count.in_counted_line && m > 1)
+        if (state.filter.can_match && !count.in_matched_line && m > 1)
             keep_from = length - (length < m - 1 ? length : m - 1);
         if (capture.capturing && capture.piece_start < keep_from)
             keep_from = capture.piece_start;
@@ -176,7 +177,8 @@ scan_result scan_input(const report_settings &settings, block_reader read_block,
 
     if (capture.capturing && capture.piece_start < carried)
         finish_piece(capture, buffer, carried - capture.piece_start);
-    result.match_count = count.match_count + (m == 0 && line_open ? 1 : 0);
+    // A last line without a newline counts as a line.
+    result.match_count = count.match_count + (count.in_matched_line || (m == 0 && line_open) ? 1 : 0);
     result.captured[capture.length] = '\0';
     return result;
 }

@@ -7,28 +7,48 @@
 
 namespace {
 
-uint64_t avx2_equal_mask(const char *bytes, char wanted)
-{
-    const __m256i needle = _mm256_set1_epi8(wanted);
-    __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));
-    __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 32));
-    uint32_t low_bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, needle)));
-    uint32_t high_bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, needle)));
-    return uint64_t{low_bits} | uint64_t{high_bits} << 32;
-}
+struct avx2_engine {
+    static __m256i low(const char *bytes) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes)); }
+    static __m256i high(const char *bytes) { return low(bytes + 32); }
 
-// The bytewise minimum of the two halves is zero exactly where either has a NUL.
-bool avx2_has_nul(const char *bytes)
-{
-    __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));
-    __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 32));
-    __m256i zero = _mm256_cmpeq_epi8(_mm256_min_epu8(low, high), _mm256_setzero_si256());
-    return !_mm256_testz_si256(zero, zero);
-}
+    static uint64_t equal_mask(const char *bytes, char wanted)
+    {
+        const __m256i needle = _mm256_set1_epi8(wanted);
+        uint32_t low_bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low(bytes), needle)));
+        uint32_t high_bits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high(bytes), needle)));
+        return uint64_t{low_bits} | uint64_t{high_bits} << 32;
+    }
+
+    static bool has_byte(const char *bytes, char wanted)
+    {
+        const __m256i needle = _mm256_set1_epi8(wanted);
+        __m256i equal = _mm256_or_si256(_mm256_cmpeq_epi8(low(bytes), needle), _mm256_cmpeq_epi8(high(bytes), needle));
+        return !_mm256_testz_si256(equal, equal);
+    }
+
+    static uint64_t both_mask(const char *bytes_a, char wanted_a, const char *bytes_b, char wanted_b)
+    {
+        const __m256i needle_a = _mm256_set1_epi8(wanted_a), needle_b = _mm256_set1_epi8(wanted_b);
+        __m256i low_both = _mm256_and_si256(_mm256_cmpeq_epi8(low(bytes_a), needle_a),
+                                            _mm256_cmpeq_epi8(low(bytes_b), needle_b));
+        __m256i high_both = _mm256_and_si256(_mm256_cmpeq_epi8(high(bytes_a), needle_a),
+                                             _mm256_cmpeq_epi8(high(bytes_b), needle_b));
+        uint32_t low_bits = static_cast<uint32_t>(_mm256_movemask_epi8(low_both));
+        uint32_t high_bits = static_cast<uint32_t>(_mm256_movemask_epi8(high_both));
+        return uint64_t{low_bits} | uint64_t{high_bits} << 32;
+    }
+
+    // The bytewise minimum of the two halves is zero exactly where either has a NUL.
+    static bool has_nul(const char *bytes)
+    {
+        __m256i zero = _mm256_cmpeq_epi8(_mm256_min_epu8(low(bytes), high(bytes)), _mm256_setzero_si256());
+        return !_mm256_testz_si256(zero, zero);
+    }
+};
 
 }  // namespace
 
-const buffer_scanner avx2_scanner = scan_buffer<avx2_equal_mask, avx2_has_nul>;
+const buffer_scanner avx2_scanner = scan_buffer<avx2_engine>;
 #else
 const buffer_scanner avx2_scanner = nullptr;
 #endif

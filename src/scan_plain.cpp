@@ -4,19 +4,25 @@
 
 namespace {
 
-uint64_t plain_equal_mask(const char *bytes, char wanted)
-{
-    uint64_t mask = 0;
-    for (unsigned i = 0; i < CHUNK; i++)
-        mask |= uint64_t{bytes[i] == wanted} << i;
-    return mask;
-}
+struct plain_engine {
+    static uint64_t equal_mask(const char *bytes, char wanted)
+    {
+        uint64_t mask = 0;
+        for (unsigned i = 0; i < CHUNK; i++)
+            mask |= uint64_t{bytes[i] == wanted} << i;
+        return mask;
+    }
 
-bool plain_has_nul(const char *bytes)
-{
-    return std::memchr(bytes, 0, CHUNK) != nullptr;
-}
+    static bool has_byte(const char *bytes, char wanted) { return std::memchr(bytes, wanted, CHUNK) != nullptr; }
+
+    static uint64_t both_mask(const char *bytes_a, char wanted_a, const char *bytes_b, char wanted_b)
+    {
+        return equal_mask(bytes_a, wanted_a) & equal_mask(bytes_b, wanted_b);
+    }
+
+    static bool has_nul(const char *bytes) { return has_byte(bytes, '\0'); }
+};
 
 }  // namespace
 
-const buffer_scanner plain_scanner = scan_buffer<plain_equal_mask, plain_has_nul>;
+const buffer_scanner plain_scanner = scan_buffer<plain_engine>;
