@@ -75,7 +75,7 @@ void pattern_4k(benchmark::State &run)
     scan(run, input, std::string(4088, 'x') + " Active ", static_cast<scan_engine>(run.range(0)));
 }
 
-#define ENGINES ArgName("engine")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)
+#define ENGINES ArgName("engine")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)
 BENCHMARK(dense)->ENGINES;
 BENCHMARK(sparse)->ENGINES;
 BENCHMARK(long_lines)->ENGINES;

@@ -53,13 +53,15 @@ inline bool platform_local_time(std::time_t clock_reading, std::tm &local)
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 inline bool platform_has_sse2() { return __builtin_cpu_supports("sse2"); }
-// The AVX2 engine also uses BMI1 and POPCNT, which every processor with
-// AVX2 has; asking costs nothing.
+// The AVX2 and AVX-512 engines also use BMI1 and POPCNT, which every
+// processor with AVX2 has; asking costs nothing.
 inline bool platform_has_avx2()
 {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
 }
+inline bool platform_has_avx512() { return platform_has_avx2() && __builtin_cpu_supports("avx512bw"); }
 #else
 inline bool platform_has_sse2() { return false; }
 inline bool platform_has_avx2() { return false; }
+inline bool platform_has_avx512() { return false; }
 #endif

@@ -87,6 +87,10 @@ pattern_filter plan_filter(const char *pattern)
 buffer_scanner scanner_for(scan_engine engine)
 {
     switch (engine) {
+    case scan_engine::avx512:
+        if (avx512_scanner && platform_has_avx512())
+            return avx512_scanner;
+        [[fallthrough]];
     case scan_engine::avx2:
         if (avx2_scanner && platform_has_avx2())
             return avx2_scanner;
@@ -106,6 +110,8 @@ buffer_scanner scanner_for(scan_engine engine)
 bool engine_supported(scan_engine engine)
 {
     switch (engine) {
+    case scan_engine::avx512:
+        return avx512_scanner && platform_has_avx512();
     case scan_engine::avx2:
         return avx2_scanner && platform_has_avx2();
     case scan_engine::sse2:
@@ -118,7 +124,8 @@ bool engine_supported(scan_engine engine)
 
 scan_engine best_engine()
 {
-    static const scan_engine best = engine_supported(scan_engine::avx2)   ? scan_engine::avx2
+    static const scan_engine best = engine_supported(scan_engine::avx512) ? scan_engine::avx512
+                                    : engine_supported(scan_engine::avx2) ? scan_engine::avx2
                                     : engine_supported(scan_engine::sse2) ? scan_engine::sse2
                                                                           : scan_engine::plain;
     return best;

@@ -36,7 +36,7 @@ long read_descriptor(void *source, char *into, size_t capacity);
 
 // Which inner loop builds the byte masks. All give the same result; the plain
 // one runs everywhere and is what the others are checked against.
-enum class scan_engine { plain, sse2, avx2 };
+enum class scan_engine { plain, sse2, avx2, avx512 };
 
 bool engine_supported(scan_engine engine);
 scan_engine best_engine();  // decided once, on first use

@@ -1,5 +1,5 @@
 // The scan's inner loop over one buffer of input, written once and compiled
-// for each way of building byte masks (plain C++, SSE2, AVX2).
+// for each way of building byte masks (plain C++, SSE2, AVX2, AVX-512).
 // Everything here has internal linkage on purpose: each engine's file gets its
 // own copy, compiled for its own instruction set, and the linker can never
 // swap an AVX2 copy into the plain path.
@@ -66,6 +66,7 @@ using buffer_scanner = void (*)(scan_state &, const char *buffer, size_t length,
 extern const buffer_scanner plain_scanner;
 extern const buffer_scanner sse2_scanner;
 extern const buffer_scanner avx2_scanner;
+extern const buffer_scanner avx512_scanner;
 
 // Ends the open piece of `length` raw bytes. Like fgets into a string, it is
 // seen only up to its first NUL, and goes into the capture only when that much

@@ -69,4 +69,5 @@ inline scan_outcome reference_scan(const std::string &input, const std::string &
     return outcome;
 }
 
-inline const scan_engine ALL_ENGINES[] = {scan_engine::plain, scan_engine::sse2, scan_engine::avx2};
+inline const scan_engine ALL_ENGINES[] = {scan_engine::plain, scan_engine::sse2, scan_engine::avx2,
+                                          scan_engine::avx512};
