@@ -94,11 +94,15 @@ inline unsigned lowest_bit_index(uint64_t bits)
     return static_cast<unsigned>(__builtin_ctzll(bits));
 }
 
-// The lowest set bit's index, or CHUNK when there is none: a single tzcnt
-// where the engine is built for BMI.
+// The lowest set bit's index, or CHUNK when there is none: one tzcnt where
+// the engine is built for BMI (the compiler does not see that on its own).
 inline unsigned lowest_bit_or_chunk(uint64_t bits)
 {
+#if defined(__BMI__) && defined(__x86_64__)
+    return static_cast<unsigned>(_tzcnt_u64(bits));
+#else
     return bits ? lowest_bit_index(bits) : static_cast<unsigned>(CHUNK);
+#endif
 }
 
 inline uint64_t first_bits(size_t count)
