@@ -155,3 +155,64 @@ TEST(scan_input, matches_reference_on_random_inputs)
         }
     }
 }
+
+namespace {
+
+// A listing of `lines` lines of random length in [shortest, longest], with the
+// pattern in about `active_percent` of those long enough to hold it.
+std::string listing(std::mt19937_64 &random, size_t lines, unsigned active_percent, size_t shortest,
+                    size_t longest, const std::string &pattern = " Active ")
+{
+    static const char LETTERS[] = "abcdefghij klmnop:.";
+    std::string text;
+    for (size_t i = 0; i < lines; i++) {
+        std::string line(shortest + random() % (longest - shortest + 1), ' ');
+        for (char &byte : line)
+            byte = LETTERS[random() % (sizeof LETTERS - 1)];
+        if (random() % 100 < active_percent && line.size() >= pattern.size())
+            line.replace(random() % (line.size() - pattern.size() + 1), pattern.size(), pattern);
+        text += line + '\n';
+    }
+    return text;
+}
+
+}  // namespace
+
+// Listings long enough for the bulk loop once the capture is full: dense and
+// sparse stretches (each way of counting, and the switch between them), lines
+// shorter than a chunk and longer than a piece, and NULs and short lines
+// turning up late.
+TEST(scan_input, long_listings_match_reference)
+{
+    std::mt19937_64 random(8);
+    std::string dense = listing(random, 6000, 80, 60, 90);
+    std::string sparse = listing(random, 6000, 1, 60, 90);
+    std::string late_nul = sparse;
+    late_nul[late_nul.size() / 2] = '\0';
+    std::string late_short_line = dense + "x\n" + sparse;
+    struct {
+        const char *name;
+        std::string input;
+        std::string pattern;
+    } cases[] = {
+        {"dense", dense, " Active "},
+        {"sparse", sparse, " Active "},
+        {"dense_sparse_dense", dense + sparse + dense, " Active "},
+        {"short_lines", listing(random, 30000, 50, 0, 40), " Active "},
+        {"lines_over_a_chunk_with_room_left", listing(random, 4000, 50, 100, 140), " Active "},
+        {"lines_over_a_piece", listing(random, 400, 30, 400, 1500), " Active "},
+        {"two_word_pattern", listing(random, 6000, 80, 60, 90, " Active since "), " Active since "},
+        {"late_nul", late_nul, " Active "},
+        {"late_short_line", late_short_line, " Active "},
+    };
+    for (const auto &c : cases) {
+        scan_outcome expected = reference_scan(c.input, c.pattern);
+        for (scan_engine engine : ALL_ENGINES) {
+            if (!engine_supported(engine))
+                continue;
+            for (size_t read_size : {size_t{4096}, size_t{65536}, SIZE_MAX})
+                EXPECT_EQ(scan_text(c.input, c.pattern.c_str(), engine, read_size), expected)
+                    << c.name << ", engine " << int(engine) << ", reads of " << read_size;
+        }
+    }
+}
