@@ -39,7 +39,7 @@ struct pattern_filter {
 struct count_progress {
     int64_t match_count;   // lines that held the pattern and whose newline has been seen
     bool in_matched_line;  // the line still open holds the pattern
-    bool sparse;           // few chunks of the last buffer held the pattern's rarest byte
+    bool sparse;           // few chunks of the last stretch scanned held the pattern's rarest byte
 };
 
 // Indexes are into the current buffer.
