@@ -36,6 +36,10 @@ int main(int argc, char **argv)
     // listing was complete, not when the program started.
     char timestamp[TIMESTAMP_SIZE];
     format_timestamp(std::time(nullptr), timestamp);
+    // Room for the whole report, which is at most about 8 KB: one write, and
+    // no buffer allocated by the runtime.
+    static char output_buffer[16 * 1024];
+    std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     const int write_error = write_report(stdout, colour, timestamp, scan);
 
     int status = 0;
