@@ -254,6 +254,14 @@ inline void count_two_way(count_progress &count, const pattern_filter &filter, c
     }
 }
 
+// The chunk's candidates: the start positions where both of the pattern's
+// rarest bytes sit where the pattern has them.
+template <class engine>
+inline uint64_t candidates_at(const pattern_filter &filter, const char *chunk)
+{
+    return engine::both_mask(chunk + filter.offset_1, filter.byte_1, chunk + filter.offset_2, filter.byte_2);
+}
+
 // One chunk of 64 bytes at buffer[at], in full. `valid` marks the bytes
 // before the buffer's end, `fresh` those the capture and the count have not
 // seen yet (the carry was seen in the previous buffer), `candidate_bits` the
@@ -277,10 +285,7 @@ template <class engine, bool CAPTURING, bool FILTER>
         return;
     }
     // Only where a whole pattern fits may the loads reach past the chunk.
-    const uint64_t candidates =
-        candidate_bits ? engine::both_mask(chunk + filter.offset_1, filter.byte_1, chunk + filter.offset_2,
-                                           filter.byte_2) & candidate_bits
-                       : 0;
+    const uint64_t candidates = candidate_bits ? candidates_at<engine>(filter, chunk) & candidate_bits : 0;
     count_lines(count.match_count, count.in_matched_line, newlines, verified_matches(filter, chunk, candidates),
                 fresh);
 }
@@ -376,15 +381,13 @@ template <class engine, bool CAPTURING, bool FILTER, bool SPARSE>
             if (filter.length == 0)
                 match_count += __builtin_popcountll(newlines);
         } else if (!SPARSE) {
-            const uint64_t candidates =
-                engine::both_mask(chunk + filter.offset_1, filter.byte_1, chunk + filter.offset_2, filter.byte_2);
+            const uint64_t candidates = candidates_at<engine>(filter, chunk);
             rare_chunks += candidates != 0;
             count_lines(match_count, in_matched_line, newlines,
                         verified_matches_unbranched(filter, chunk, candidates), ~uint64_t{0});
         } else if (engine::has_byte(chunk + filter.offset_1, filter.byte_1)) {
             rare_chunks++;
-            const uint64_t candidates =
-                engine::both_mask(chunk + filter.offset_1, filter.byte_1, chunk + filter.offset_2, filter.byte_2);
+            const uint64_t candidates = candidates_at<engine>(filter, chunk);
             count_lines(match_count, in_matched_line, newlines, verified_matches(filter, chunk, candidates),
                         ~uint64_t{0});
         } else if (in_matched_line && newlines) {
