@@ -41,6 +41,8 @@ inline long platform_read(int descriptor, char *into, size_t capacity)
 inline bool platform_local_time(std::time_t clock_reading, std::tm &local)
 {
 #ifdef _WIN32
+    // The build maps time_t onto msvcrt's _time64 and _localtime64.
+    static_assert(sizeof(std::time_t) == 8, "a 32-bit clock reading fails from January 2038 on");
     const std::tm *converted = std::localtime(&clock_reading);
     if (!converted)
         return false;
