@@ -1,5 +1,7 @@
 // Black-box runs of the built program: the whole report byte for byte, the
 // exit status and standard error, for normal runs and failing streams.
+#include <algorithm>
+
 #include "process_support.hpp"
 
 namespace {
@@ -94,4 +96,55 @@ TEST(cli, text_mode_input)
     EXPECT_EQ(without_timestamp(run), expected_report("green", "a Active \nb\n", 1));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
+}
+
+// Command lines as an administrator types them into cmd.exe, each run from a
+// .cmd file: wine re-quotes a command line handed to it from Linux, so a line
+// typed there would not reach cmd.exe as written. PROGRAM and LISTING stand
+// for the paths.
+TEST(cli, typed_into_cmd_exe)
+{
+    if (!text_mode())
+        GTEST_SKIP() << "only for a Windows build";
+    const std::string sessions = "1 a Active x\n2 b Idle y\n3 c Active z\n";
+    struct {
+        const char *name;
+        std::string line, input, report;
+    } cases[] = {
+        {"pipe", "type LISTING | PROGRAM \" Active \" 1 5", sessions, expected_report("yellow", sessions, 2)},
+        {"defaults", "PROGRAM < LISTING", sessions, expected_report("green", sessions, 2)},
+        {"quoted_star", "PROGRAM \"*\" < LISTING", "a*b\nc\n", expected_report("green", "a*b\nc\n", 1)},
+        {"bare_star", "PROGRAM * 0 0 < LISTING", "a*b\nc\n", expected_report("red", "a*b\nc\n", 1)},
+        {"empty_pattern", "PROGRAM \"\" < LISTING", "a\nb\n\n", expected_report("green", "a\nb\n\n", 3)},
+        // cmd.exe would take a redirection after this pattern for text; a pipe works.
+        {"escaped_quote", "type LISTING | PROGRAM \"a\\\"b\" 0", "a\"b\nab\n", expected_report("yellow", "a\"b\nab\n", 1)},
+        {"signs_and_blanks", "PROGRAM \" Active \" \" +1\" \"+5x\" < LISTING", sessions,
+         expected_report("yellow", sessions, 2)},
+        {"translated", "PROGRAM \" Aktiv \" 0 0 < LISTING", "1 a Aktiv x\n2 b Inaktiv y\n",
+         expected_report("red", "1 a Aktiv x\n2 b Inaktiv y\n", 1)},
+    };
+    // wine shows the Linux file system as drive Z:.
+    auto windows_path = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return "Z:" + path;
+    };
+    for (const auto &c : cases) {
+        std::string listing = input_file(c.input);
+        std::string line = c.line;
+        line.replace(line.find("PROGRAM"), 7, "\"" + windows_path(program_path()) + "\"");
+        line.replace(line.find("LISTING"), 7, windows_path(listing));
+        char script[] = "/tmp/active-users-XXXXXX.cmd";
+        int descriptor = mkstemps(script, 4);
+        std::string text = "@" + line + "\r\n";
+        ASSERT_EQ(write(descriptor, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(descriptor);
+        run_request request{{}, "/dev/null"};
+        request.command = {"cmd", "/c", windows_path(script)};
+        run_outcome run = run_program(request);
+        unlink(listing.c_str());
+        unlink(script);
+        EXPECT_EQ(without_timestamp(run), c.report) << c.name << ": " << line;
+        EXPECT_EQ(run.status, 0) << c.name;
+        EXPECT_EQ(run.err, "") << c.name;
+    }
 }

@@ -38,6 +38,7 @@ struct run_request {
     std::string stdout_path;               // "" for a file of our own, "-" for closed, or a device
     bool wrapped = true;                   // may run under ACTIVE_USERS_WRAPPER
     bool measure_memory = false;           // run under /usr/bin/time to learn the peak
+    std::vector<std::string> command;      // run instead of the program and `arguments`, when given
 };
 
 struct run_outcome {
@@ -97,6 +98,12 @@ inline std::string from_text_mode(const std::string &text)
     return plain;
 }
 
+inline std::string program_path()
+{
+    const char *program = std::getenv("ACTIVE_USERS_PROGRAM");
+    return program && *program ? program : ACTIVE_USERS_BINARY;
+}
+
 inline run_outcome run_program(const run_request &request)
 {
     signal(SIGPIPE, SIG_IGN);
@@ -137,9 +144,12 @@ inline run_outcome run_program(const run_request &request)
         for (std::string word; split >> word;)
             words.push_back(word);
     }
-    const char *program = std::getenv("ACTIVE_USERS_PROGRAM");
-    words.push_back(program && *program ? program : ACTIVE_USERS_BINARY);
-    words.insert(words.end(), request.arguments.begin(), request.arguments.end());
+    if (request.command.empty()) {
+        words.push_back(program_path());
+        words.insert(words.end(), request.arguments.begin(), request.arguments.end());
+    } else {
+        words.insert(words.end(), request.command.begin(), request.command.end());
+    }
     std::vector<char *> argv;
     for (std::string &word : words)
         argv.push_back(word.data());

@@ -1,0 +1,51 @@
+# The Windows executable's version resource, and its ZIP archive:
+# active-users-VERSION-windows-ARCH.zip with the .exe, README.txt and
+# LICENSE.txt (CR LF, for Notepad) and the manual page as HTML.
+enable_language(RC)
+configure_file(src/version.rc.in version.rc @ONLY)
+target_sources(active-users PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
+# The same bytes from every build of a commit: no link time in the PE
+# header, and symbols dropped by the linker, not by a strip that would
+# stamp the header again.
+target_link_options(active-users PRIVATE -Wl,--no-insert-timestamp -s)
+install(TARGETS active-users RUNTIME DESTINATION .)
+
+foreach(document packaging/windows/README.txt LICENSE)
+  get_filename_component(name ${document} NAME_WE)
+  file(READ ${document} text)
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}.txt "${text}")
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.txt DESTINATION .)
+endforeach()
+
+find_program(MANDOC mandoc)
+if(MANDOC)
+  add_custom_command(OUTPUT active-users.html
+    COMMAND ${MANDOC} -T html ${CMAKE_CURRENT_SOURCE_DIR}/man/active-users.1 > active-users.html
+    DEPENDS man/active-users.1 VERBATIM)
+  add_custom_target(documents ALL DEPENDS active-users.html)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/active-users.html DESTINATION .)
+else()
+  message(STATUS "Manual page left out of the archive: mandoc was not found")
+endif()
+
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "64")
+  set(windows_arch x64)
+else()
+  set(windows_arch x86)
+endif()
+
+# Member times, order and extra fields are normalised after CPack has written
+# the archive; the time is the last commit's, or SOURCE_DATE_EPOCH's when set.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(CPACK_ACTIVE_USERS_EPOCH $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}
+    OUTPUT_VARIABLE CPACK_ACTIVE_USERS_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME active-users)
+set(CPACK_PACKAGE_FILE_NAME active-users-${PROJECT_VERSION}-windows-${windows_arch})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/normalize-archive.cmake)
+include(CPack)
