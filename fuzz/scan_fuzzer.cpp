@@ -67,9 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail("limits", 0, 0);
 
     scan_outcome expected = reference_scan(listing, pattern);
-    for (scan_engine engine : ALL_ENGINES) {
-        if (!engine_supported(engine))
-            continue;
+    for (scan_engine engine : supported_engines()) {
         scan_outcome got = scan_text(listing, pattern.c_str(), engine, read_size);
         if (got.match_count != expected.match_count)
             fail("count", read_size, static_cast<int>(engine));

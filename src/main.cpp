@@ -10,14 +10,6 @@
 #include "scan.hpp"
 #include "settings.hpp"
 
-#ifdef _WIN32
-// The pattern must arrive as typed: without this the runtime would replace an
-// argument such as "*" with the names of the files in the current folder.
-extern "C" {
-int _dowildcard = 0;
-}
-#endif
-
 int main(int argc, char **argv)
 {
     const report_settings settings = parse_settings(argc, argv);
@@ -30,7 +22,7 @@ int main(int argc, char **argv)
 
     int input = 0;
     platform_prepare_input(input);
-    const scan_result scan = scan_input(settings, read_descriptor, &input);
+    const scan_result scan = scan_input(settings.pattern, read_descriptor, &input);
     const status_colour colour = classify_count(scan.match_count, settings.yellow_limit, settings.red_limit);
     // The clock is read once the input has ended: the report tells when the
     // listing was complete, not when the program started.
@@ -40,7 +32,11 @@ int main(int argc, char **argv)
     // no buffer allocated by the runtime.
     static char output_buffer[16 * 1024];
     std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-    const int write_error = write_report(stdout, colour, timestamp, scan);
+    int write_error = write_report(stdout, colour, timestamp, scan);
+    // Closing is the last place a write error can show; the first one is reported.
+    errno = 0;
+    if (std::fclose(stdout) != 0 && !write_error)
+        write_error = errno ? errno : EIO;
 
     int status = 0;
     if (scan.read_error) {

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "settings.hpp"
-
 // The capture holds at most CAPTURE_LIMIT - 1 characters and its NUL.
 inline constexpr int CAPTURE_LIMIT = 8000;
 // A piece is what one fgets(buffer, READ_SIZE, stream) into a LINE_BUFFER_SIZE
@@ -30,18 +28,32 @@ struct scan_result {
 // and returns how many it filled, 0 at end of input, or -1 with errno set.
 using block_reader = long (*)(void *source, char *into, size_t capacity);
 
-// Reads the file descriptor that `source` points to (an int) with read(2),
-// retrying reads that a signal interrupted.
+// Reads the file descriptor that `source` points to (an int), retrying reads
+// that a signal interrupted.
 long read_descriptor(void *source, char *into, size_t capacity);
 
-// Which inner loop builds the byte masks. All give the same result; the plain
-// one runs everywhere and is what the others are checked against.
-enum class scan_engine { plain, sse2, avx2, avx512 };
+// The ways of building the scan's byte masks. All give the same result; the
+// plain one runs everywhere and is what the others are checked against.
+enum class scan_engine { plain, sse2, avx2 };
+
+struct scan_state;
+using buffer_scanner = void (*)(scan_state &state, const char *buffer, size_t length, size_t new_from);
+
+struct engine_entry {
+    scan_engine engine;
+    buffer_scanner scanner;  // nullptr where this build cannot make the engine
+    bool (*supported)();     // whether this processor can run it
+};
+
+// Every engine, the fastest first.
+inline constexpr size_t ENGINE_COUNT = 3;
+extern const engine_entry ENGINES[ENGINE_COUNT];
 
 bool engine_supported(scan_engine engine);
 scan_engine best_engine();  // decided once, on first use
 
-// Reads `source` to its end. The pattern must be at most PATTERN_LIMIT bytes;
-// a longer one (which no command line can pass) is never found.
-scan_result scan_input(const report_settings &settings, block_reader read_block, void *source,
+// Reads `source` to its end with the engine, or the best supported one after
+// it in ENGINES. A pattern longer than PATTERN_LIMIT (which no command line
+// can pass) is never found.
+scan_result scan_input(const char *pattern, block_reader read_block, void *source,
                        scan_engine engine = best_engine());

@@ -14,13 +14,6 @@ struct plain_engine {
     }
 
     static bool has_byte(const char *bytes, char wanted) { return std::memchr(bytes, wanted, CHUNK) != nullptr; }
-
-    static uint64_t both_mask(const char *bytes_a, char wanted_a, const char *bytes_b, char wanted_b)
-    {
-        return equal_mask(bytes_a, wanted_a) & equal_mask(bytes_b, wanted_b);
-    }
-
-    static bool has_nul(const char *bytes) { return has_byte(bytes, '\0'); }
 };
 
 }  // namespace

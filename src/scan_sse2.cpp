@@ -9,50 +9,25 @@
 namespace {
 
 struct sse2_engine {
-    static __m128i block(const char *bytes, unsigned i)
+    static __m128i equal(const char *bytes, unsigned i, char wanted)
     {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 16 * i));
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 16 * i));
+        return _mm_cmpeq_epi8(block, _mm_set1_epi8(wanted));
     }
 
     static uint64_t equal_mask(const char *bytes, char wanted)
     {
-        const __m128i needle = _mm_set1_epi8(wanted);
         uint64_t mask = 0;
-        for (unsigned i = 0; i < 4; i++) {
-            uint32_t bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block(bytes, i), needle)));
-            mask |= uint64_t{bits} << (16 * i);
-        }
+        for (unsigned i = 0; i < 4; i++)
+            mask |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(equal(bytes, i, wanted)))} << (16 * i);
         return mask;
     }
 
     static bool has_byte(const char *bytes, char wanted)
     {
-        const __m128i needle = _mm_set1_epi8(wanted);
-        __m128i equal = _mm_cmpeq_epi8(block(bytes, 0), needle);
-        for (unsigned i = 1; i < 4; i++)
-            equal = _mm_or_si128(equal, _mm_cmpeq_epi8(block(bytes, i), needle));
-        return _mm_movemask_epi8(equal) != 0;
-    }
-
-    static uint64_t both_mask(const char *bytes_a, char wanted_a, const char *bytes_b, char wanted_b)
-    {
-        const __m128i needle_a = _mm_set1_epi8(wanted_a), needle_b = _mm_set1_epi8(wanted_b);
-        uint64_t mask = 0;
-        for (unsigned i = 0; i < 4; i++) {
-            __m128i both = _mm_and_si128(_mm_cmpeq_epi8(block(bytes_a, i), needle_a),
-                                         _mm_cmpeq_epi8(block(bytes_b, i), needle_b));
-            mask |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(both))} << (16 * i);
-        }
-        return mask;
-    }
-
-    // The bytewise minimum of the four blocks is zero exactly where some block has a NUL.
-    static bool has_nul(const char *bytes)
-    {
-        __m128i low = _mm_min_epu8(block(bytes, 0), block(bytes, 1));
-        __m128i high = _mm_min_epu8(block(bytes, 2), block(bytes, 3));
-        __m128i zero = _mm_cmpeq_epi8(_mm_min_epu8(low, high), _mm_setzero_si128());
-        return _mm_movemask_epi8(zero) != 0;
+        const __m128i low = _mm_or_si128(equal(bytes, 0, wanted), equal(bytes, 1, wanted));
+        const __m128i high = _mm_or_si128(equal(bytes, 2, wanted), equal(bytes, 3, wanted));
+        return _mm_movemask_epi8(_mm_or_si128(low, high)) != 0;
     }
 };
 

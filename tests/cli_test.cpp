@@ -73,8 +73,9 @@ TEST(cli, failing_streams_are_reported)
     };
     for (const auto &c : cases) {
         run_outcome run = run_program({{}, c.stdin_path, {}, c.stdout_path});
-        if (!c.report.empty())
+        if (!c.report.empty()) {
             EXPECT_EQ(without_timestamp(run), c.report) << c.name;
+        }
         // Windows's runtime gives its own reasons (EINVAL for a closed
         // descriptor or a directory); what failed and the status must agree.
         EXPECT_EQ(text_mode() ? without_reasons(run.err) : run.err, text_mode() ? without_reasons(c.err) : c.err)
@@ -124,14 +125,16 @@ TEST(cli, typed_into_cmd_exe)
          expected_report("red", "1 a Aktiv x\n2 b Inaktiv y\n", 1)},
     };
     // wine shows the Linux file system as drive Z:.
-    auto windows_path = [](std::string path) {
-        std::replace(path.begin(), path.end(), '/', '\\');
-        return "Z:" + path;
+    auto windows_path = [](const std::string &path) {
+        std::string converted = "Z:";
+        converted += path;
+        std::replace(converted.begin(), converted.end(), '/', '\\');
+        return converted;
     };
     for (const auto &c : cases) {
         std::string listing = input_file(c.input);
         std::string line = c.line;
-        line.replace(line.find("PROGRAM"), 7, "\"" + windows_path(program_path()) + "\"");
+        line.replace(line.find("PROGRAM"), 7, windows_path(program_path()));
         line.replace(line.find("LISTING"), 7, windows_path(listing));
         char script[] = "/tmp/active-users-XXXXXX.cmd";
         int descriptor = mkstemps(script, 4);

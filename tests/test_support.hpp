@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "scan.hpp"
+#include "settings.hpp"
 
 struct memory_source {
     const char *data;
@@ -39,9 +41,8 @@ inline scan_outcome scan_text(const std::string &input, const char *pattern, sca
                               size_t read_most = SIZE_MAX)
 {
     memory_source source{input.data(), input.size(), 0, read_most};
-    report_settings settings{pattern, DEFAULT_YELLOW_LIMIT, DEFAULT_RED_LIMIT};
     static scan_result result;  // 8 KB: kept off the fuzzer's small stack
-    result = scan_input(settings, read_memory, &source, engine);
+    result = scan_input(pattern, read_memory, &source, engine);
     return {result.match_count, result.captured};
 }
 
@@ -69,5 +70,13 @@ inline scan_outcome reference_scan(const std::string &input, const std::string &
     return outcome;
 }
 
-inline const scan_engine ALL_ENGINES[] = {scan_engine::plain, scan_engine::sse2, scan_engine::avx2,
-                                          scan_engine::avx512};
+// The engines this processor runs, from the program's own table.
+inline std::vector<scan_engine> supported_engines()
+{
+    std::vector<scan_engine> engines;
+    for (const engine_entry &entry : ENGINES) {
+        if (engine_supported(entry.engine))
+            engines.push_back(entry.engine);
+    }
+    return engines;
+}
