@@ -10,7 +10,7 @@
 namespace {
 
 // A session listing like bench/make_listing writes, built in memory.
-std::string listing(size_t size, unsigned active_percent, size_t line_length = 73)
+std::string listing(size_t size, unsigned active_percent, size_t line_length = 60)
 {
     std::string text = "SESSION      USER            ID     STATE   IDLE   LOGON TIME\n";
     unsigned long long state = 88172645463325252ULL;

@@ -83,15 +83,31 @@ pattern_filter plan_filter(const char *pattern)
     return filter;
 }
 
-// The requested engine, or the first supported one after it.
-buffer_scanner scanner_for(scan_engine engine)
+// The first engine from ENGINES[i] on that this build and processor run;
+// the last, the plain one, runs everywhere.
+size_t first_supported(size_t i)
 {
-    size_t i = 0;
-    while (i < ENGINE_COUNT - 1 && ENGINES[i].engine != engine)
-        i++;
     while (i < ENGINE_COUNT - 1 && !(ENGINES[i].scanner && ENGINES[i].supported()))
         i++;
-    return ENGINES[i].scanner;
+    return i;
+}
+
+// Moves to the buffer's front what the next buffer still needs: the last
+// m - 1 bytes while the open line is unmatched (a match may straddle the
+// read), and the open piece while the capture may still take it. Returns how
+// many bytes were kept.
+size_t carry_over(scan_state &state, size_t length)
+{
+    const size_t m = state.filter.length;
+    capture_progress &capture = state.capture;
+    size_t keep_from = length;
+    if (state.filter.can_match && !state.count.in_matched_line && m > 1)
+        keep_from = length - (length < m - 1 ? length : m - 1);
+    if (capture.length < CAPTURE_LIMIT - 1 && capture.piece_start < keep_from)
+        keep_from = capture.piece_start;
+    std::memmove(buffer, buffer + keep_from, length - keep_from);
+    capture.piece_start = capture.piece_start > keep_from ? capture.piece_start - keep_from : 0;
+    return length - keep_from;
 }
 
 }  // namespace
@@ -113,12 +129,7 @@ bool engine_supported(scan_engine engine)
 
 scan_engine best_engine()
 {
-    static const scan_engine best = [] {
-        size_t i = 0;
-        while (!(ENGINES[i].scanner && ENGINES[i].supported()))
-            i++;
-        return ENGINES[i].engine;
-    }();
+    static const scan_engine best = ENGINES[first_supported(0)].engine;
     return best;
 }
 
@@ -136,9 +147,10 @@ scan_result scan_input(const char *pattern, block_reader read_block, void *sourc
 {
     scan_result result{};
     scan_state state{plan_filter(pattern), {0, false, false}, {result.captured, 0, 0, false}};
-    const buffer_scanner scan_buffer = scanner_for(engine);
-    const size_t m = state.filter.length;
-    capture_progress &capture = state.capture;
+    size_t chosen = 0;
+    while (chosen < ENGINE_COUNT - 1 && ENGINES[chosen].engine != engine)
+        chosen++;
+    const buffer_scanner scan_buffer = ENGINES[first_supported(chosen)].scanner;
     size_t carried = 0;
     bool line_open = false;  // bytes have come since the last newline
     // Resident before the first read, so memory is the same for any input.
@@ -154,25 +166,15 @@ scan_result scan_input(const char *pattern, block_reader read_block, void *sourc
         const size_t length = carried + static_cast<size_t>(got);
         line_open = buffer[length - 1] != '\n';
         scan_buffer(state, buffer, length, carried);
-
-        // Keep what the next buffer still needs: the last m - 1 bytes while
-        // the open line is unmatched (a match may straddle the read), and the
-        // open piece while the capture may still take it.
-        const bool capturing = capture.length < CAPTURE_LIMIT - 1;
-        size_t keep_from = length;
-        if (state.filter.can_match && !state.count.in_matched_line && m > 1)
-            keep_from = length - (length < m - 1 ? length : m - 1);
-        if (capturing && capture.piece_start < keep_from)
-            keep_from = capture.piece_start;
-        carried = length - keep_from;
-        std::memmove(buffer, buffer + keep_from, carried);
-        capture.piece_start = capture.piece_start > keep_from ? capture.piece_start - keep_from : 0;
+        carried = carry_over(state, length);
     }
 
+    capture_progress &capture = state.capture;
     if (capture.length < CAPTURE_LIMIT - 1 && capture.piece_start < carried)
         end_piece(capture, buffer, carried, capture.piece_may_hold_nul);
-    // A last line without a newline counts as a line.
-    result.match_count = state.count.match_count + (state.count.in_matched_line || (m == 0 && line_open) ? 1 : 0);
+    // A last line without a newline counts as a line; the empty pattern is in it.
+    const bool last_counts = state.count.in_matched_line || (state.filter.length == 0 && line_open);
+    result.match_count = state.count.match_count + (last_counts ? 1 : 0);
     result.captured[capture.length] = '\0';
     return result;
 }

@@ -97,15 +97,40 @@ inline void count_lines(int64_t &match_count, bool &in_matched_line, uint64_t ne
     in_matched_line = carry;
 }
 
+// The candidates after a chunk's first, which only lines shorter than a
+// chunk give: out of line, so that the count's loop keeps its registers.
+[[gnu::noinline]] inline uint64_t verified_others(const pattern_filter &filter, const char *chunk,
+                                                   uint64_t candidates)
+{
+    uint64_t matches = 0;
+    for (; candidates; candidates &= candidates - 1) {
+        if (pattern_at(filter, chunk + lowest_bit(candidates)))
+            matches |= candidates & (~candidates + 1);
+    }
+    return matches;
+}
+
+// The first chunk from `at` whose bytes at the pattern's rarest byte's offset
+// hold that byte, or `starts`: the sparse way's loop, as tight as memchr's.
+template <class engine>
+[[gnu::noinline]] size_t next_rare_chunk(const pattern_filter &filter, const char *buffer, size_t at,
+                                         size_t starts)
+{
+    while (at < starts && !engine::has_byte(buffer + at + filter.offset_1, filter.byte_1))
+        at += CHUNK;
+    return at;
+}
+
 // The count: candidates are the starts where the pattern's two rarest bytes
 // both sit; they are verified, and each line with a match is counted at its
-// newline. Where few chunks hold the rarest byte, a whole-chunk test for it
-// settles most chunks. Where many do, that test's branch is hard to predict,
-// so every chunk takes the same branch-free way. Each buffer picks the way for
+// newline. Where few chunks hold the rarest byte, the others are skipped in a
+// loop of their own. Where many do, that test's branch is hard to predict, so
+// every chunk takes the same branch-free way. Each buffer picks the way for
 // the next. Candidates past `starts` would run off the buffer; the carry
 // keeps them.
 template <class engine>
-void count_matches(count_progress &count, const pattern_filter &filter, const char *buffer, size_t length)
+[[gnu::noinline]] void count_matches(count_progress &count, const pattern_filter &filter, const char *buffer,
+                                     size_t length)
 {
     const size_t starts = length >= filter.length ? length - filter.length + 1 : 0;
     const bool dense = count.dense;
@@ -114,31 +139,23 @@ void count_matches(count_progress &count, const pattern_filter &filter, const ch
     size_t rare_chunks = 0;
     for (size_t at = 0; at < length; at += CHUNK) {
         if (!dense && !in_matched_line) {
-            // The sparse way's own loop, as tight as memchr's.
-            while (at < starts && !engine::has_byte(buffer + at + filter.offset_1, filter.byte_1))
-                at += CHUNK;
+            at = next_rare_chunk<engine>(filter, buffer, at, starts);
             if (at >= starts)
                 break;
         }
         const char *chunk = buffer + at;
         uint64_t candidates = 0, matches = 0;
-        if (at < starts && (dense || engine::has_byte(chunk + filter.offset_1, filter.byte_1)))
+        if (at < starts)
             candidates = engine::equal_mask(chunk + filter.offset_1, filter.byte_1) &
                          engine::equal_mask(chunk + filter.offset_2, filter.byte_2) & first_bits(starts - at);
         rare_chunks += candidates != 0;
-        if (dense || candidates) {
-            // The first candidate with no branch: without one, the chunk's
-            // last byte is compared and masked off.
-            const uint64_t first = candidates & (~candidates + 1);
-            matches = first & (uint64_t{0} - pattern_at(filter, chunk + lowest_bit(first | uint64_t{1} << 63)));
-            for (candidates ^= first; candidates; candidates &= candidates - 1) {
-                if (pattern_at(filter, chunk + lowest_bit(candidates)))
-                    matches |= candidates & (~candidates + 1);
-            }
-        }
-        if (dense | (matches != 0) | in_matched_line)
-            count_lines(match_count, in_matched_line, engine::equal_mask(chunk, '\n') & first_bits(length - at),
-                        matches);
+        // The first candidate with no branch: without one, the chunk's last
+        // byte is compared and masked off.
+        const uint64_t first = candidates & (~candidates + 1);
+        matches = first & (uint64_t{0} - pattern_at(filter, chunk + lowest_bit(first | uint64_t{1} << 63)));
+        if (candidates != first)
+            matches |= verified_others(filter, chunk, candidates ^ first);
+        count_lines(match_count, in_matched_line, engine::equal_mask(chunk, '\n') & first_bits(length - at), matches);
     }
     count.match_count = match_count;
     count.in_matched_line = in_matched_line;

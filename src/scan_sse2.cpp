@@ -23,12 +23,7 @@ struct sse2_engine {
         return mask;
     }
 
-    static bool has_byte(const char *bytes, char wanted)
-    {
-        const __m128i low = _mm_or_si128(equal(bytes, 0, wanted), equal(bytes, 1, wanted));
-        const __m128i high = _mm_or_si128(equal(bytes, 2, wanted), equal(bytes, 3, wanted));
-        return _mm_movemask_epi8(_mm_or_si128(low, high)) != 0;
-    }
+    static bool has_byte(const char *bytes, char wanted) { return equal_mask(bytes, wanted) != 0; }
 };
 
 }  // namespace
