@@ -20,8 +20,9 @@ constexpr size_t BLOCK_SIZE = 512 * 1024;
 // PIECE_LIMIT bytes, whichever reaches further back; the next read fills the rest.
 static_assert(BLOCK_SIZE >= 2 * PATTERN_LIMIT, "a read must have room past the carry");
 
-// One buffer for the whole run; the program has one thread.
-alignas(64) char buffer[BLOCK_SIZE + BUFFER_SLACK];
+// One buffer for the whole run; the program has one thread. Page-aligned, as
+// madvise needs.
+alignas(4096) char buffer[BLOCK_SIZE + BUFFER_SLACK];
 
 bool always() { return true; }
 
