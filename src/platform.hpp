@@ -20,6 +20,8 @@ bool platform_local_time(std::time_t clock_reading, std::tm &local);
 // whatever its input's size.
 void platform_make_resident(char *memory, size_t size);
 
-// Whether the processor runs each vector engine (AVX2 with BMI1 and POPCNT).
+// Whether the processor runs each vector engine (AVX2 and AVX-512 with BMI1
+// and POPCNT).
 extern "C" bool platform_has_sse2(void);
 extern "C" bool platform_has_avx2(void);
+extern "C" bool platform_has_avx512(void);

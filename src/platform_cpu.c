@@ -18,13 +18,16 @@ bool platform_has_avx2(void)
 {
     return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(BMI1) && CPU_FEATURE_ACTIVE(POPCNT);
 }
+bool platform_has_avx512(void) { return platform_has_avx2() && CPU_FEATURE_ACTIVE(AVX512BW); }
 #elif defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 bool platform_has_sse2(void) { return __builtin_cpu_supports("sse2"); }
 bool platform_has_avx2(void)
 {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt");
 }
+bool platform_has_avx512(void) { return platform_has_avx2() && __builtin_cpu_supports("avx512bw"); }
 #else
 bool platform_has_sse2(void) { return false; }
 bool platform_has_avx2(void) { return false; }
+bool platform_has_avx512(void) { return false; }
 #endif

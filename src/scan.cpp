@@ -114,6 +114,7 @@ size_t carry_over(scan_state &state, size_t length)
 }  // namespace
 
 const engine_entry ENGINES[ENGINE_COUNT] = {
+    {scan_engine::avx512, avx512_scanner, platform_has_avx512},
     {scan_engine::avx2, avx2_scanner, platform_has_avx2},
     {scan_engine::sse2, sse2_scanner, platform_has_sse2},
     {scan_engine::plain, plain_scanner, always},

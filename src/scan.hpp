@@ -34,7 +34,7 @@ long read_descriptor(void *source, char *into, size_t capacity);
 
 // The ways of building the scan's byte masks. All give the same result; the
 // plain one runs everywhere and is what the others are checked against.
-enum class scan_engine { plain, sse2, avx2 };
+enum class scan_engine { plain, sse2, avx2, avx512 };
 
 struct scan_state;
 using buffer_scanner = void (*)(scan_state &state, const char *buffer, size_t length, size_t new_from);
@@ -46,7 +46,7 @@ struct engine_entry {
 };
 
 // Every engine, the fastest first.
-inline constexpr size_t ENGINE_COUNT = 3;
+inline constexpr size_t ENGINE_COUNT = 4;
 extern const engine_entry ENGINES[ENGINE_COUNT];
 
 bool engine_supported(scan_engine engine);

@@ -52,7 +52,7 @@ struct scan_state {
     capture_progress capture;
 };
 
-extern const buffer_scanner plain_scanner, sse2_scanner, avx2_scanner;
+extern const buffer_scanner plain_scanner, sse2_scanner, avx2_scanner, avx512_scanner;
 
 namespace {
 
@@ -97,28 +97,6 @@ inline void count_lines(int64_t &match_count, bool &in_matched_line, uint64_t ne
     in_matched_line = carry;
 }
 
-// The candidates after a chunk's first, which only lines shorter than a
-// chunk give.
-inline uint64_t verified_others(const pattern_filter &filter, const char *chunk, uint64_t candidates)
-{
-    uint64_t matches = 0;
-    for (; candidates; candidates &= candidates - 1) {
-        if (pattern_at(filter, chunk + lowest_bit(candidates)))
-            matches |= candidates & (~candidates + 1);
-    }
-    return matches;
-}
-
-// The first chunk from `at` whose bytes at the pattern's rarest byte's offset
-// hold that byte, or `starts`: the sparse way's loop, as tight as memchr's.
-template <class engine>
-size_t next_rare_chunk(const pattern_filter &filter, const char *buffer, size_t at, size_t starts)
-{
-    while (at < starts && !engine::has_byte(buffer + at + filter.offset_1, filter.byte_1))
-        at += CHUNK;
-    return at;
-}
-
 // The count: candidates are the starts where the pattern's two rarest bytes
 // both sit; they are verified, and each line with a match is counted at its
 // newline. Where few chunks hold candidates, the others are skipped in a loop
@@ -137,7 +115,9 @@ void count_matches(count_progress &count, const pattern_filter &filter, const ch
     size_t rare_chunks = 0;
     for (size_t at = 0; at < length; at += CHUNK) {
         if (!dense && !in_matched_line) {
-            at = next_rare_chunk<engine>(filter, buffer, at, starts);
+            // The sparse way's own loop, as tight as memchr's.
+            while (at < starts && !engine::has_byte(buffer + at + filter.offset_1, filter.byte_1))
+                at += CHUNK;
             if (at >= starts)
                 break;
         }
@@ -151,8 +131,11 @@ void count_matches(count_progress &count, const pattern_filter &filter, const ch
         // byte is compared and masked off.
         const uint64_t first = candidates & (~candidates + 1);
         uint64_t matches = first & (uint64_t{0} - pattern_at(filter, chunk + lowest_bit(first | uint64_t{1} << 63)));
-        if (candidates != first)
-            matches |= verified_others(filter, chunk, candidates ^ first);
+        // More candidates come only from lines shorter than a chunk.
+        for (candidates ^= first; candidates; candidates &= candidates - 1) {
+            if (pattern_at(filter, chunk + lowest_bit(candidates)))
+                matches |= candidates & (~candidates + 1);
+        }
         const uint64_t newlines = engine::equal_mask(chunk, '\n') & first_bits(length - at);
         count_lines(match_count, in_matched_line, newlines, matches);
     }

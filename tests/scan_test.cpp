@@ -72,7 +72,7 @@ TEST(scan_input, edge_cases_on_every_engine_and_read_size)
     std::printf("engines run:");
     for (scan_engine engine : supported_engines())
         std::printf(" %d", int(engine));
-    std::printf(" (0 plain, 1 SSE2, 2 AVX2)\n");
+    std::printf(" (0 plain, 1 SSE2, 2 AVX2, 3 AVX-512)\n");
     for (const scan_case &c : scan_cases()) {
         scan_outcome expected{c.match_count, c.captured == "=" ? c.input : c.captured};
         if (c.captured == "=" && expected.captured.size() > CAPTURE_LIMIT - 1)
