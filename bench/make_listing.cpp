@@ -26,9 +26,9 @@ int main(int argc, char **argv)
     }
     const unsigned long long size = std::strtoull(argv[1], nullptr, 10);
     const unsigned active_percent = static_cast<unsigned>(std::atoi(argv[2]));
-    static const char *const NAMES[] = {"alvarez", "baker",  "chen",   "dubois", "eriksen", "fischer", "garcia",
-                                        "haddad",  "ito",    "jansen", "kowalski", "larsen", "moreau",  "nakamura",
-                                        "okafor",  "petrov", "quinn",  "rossi",  "silva",   "tanaka",  "weber"};
+    static const char *const NAMES[] = {"alvarez", "baker",  "chen",   "dubois",   "eriksen", "fischer", "garcia",
+                                        "haddad",  "ito",    "jansen", "kowalski", "larsen",  "moreau",  "nakamura",
+                                        "okafor",  "petrov", "quinn",  "rossi",    "silva",   "tanaka",  "weber"};
     static const char *const OTHER_STATES[] = {"Disc", "Idle", "Listen", "Conn"};
     static char out[1 << 16];
     std::setvbuf(stdout, out, _IOFBF, sizeof out);

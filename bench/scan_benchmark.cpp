@@ -21,8 +21,8 @@ std::string listing(size_t size, unsigned active_percent, size_t line_length = 6
         bool active = state % 100 < active_percent;
         char line[128];
         std::snprintf(line, sizeof line, "rdp-tcp#%-5llu %c.%-13s %-6llu %-7s %-6s 2026-12-%02llu", session % 100000,
-                      static_cast<char>('a' + state % 26), "nakamura", 2 + session % 65000,
-                      active ? "Active" : "Disc", active ? "." : "3:07", 1 + state % 28);
+                      static_cast<char>('a' + state % 26), "nakamura", 2 + session % 65000, active ? "Active" : "Disc",
+                      active ? "." : "3:07", 1 + state % 28);
         std::string entry = line;
         entry.resize(line_length - 1, ' ');
         text += entry + "\n";

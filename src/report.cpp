@@ -42,9 +42,9 @@ void format_timestamp(std::time_t clock_reading, char (&timestamp)[TIMESTAMP_SIZ
                  local.tm_wday >= 0 && local.tm_wday < 7 && local.tm_mon >= 0 && local.tm_mon < 12 &&
                  local.tm_year >= 1000 - 1900 && local.tm_year <= 9999 - 1900;
     if (known) {
-        int written = std::snprintf(timestamp, sizeof timestamp, "%s %s %2d %02d:%02d:%02d %d",
-                                    WEEKDAYS[local.tm_wday], MONTHS[local.tm_mon], local.tm_mday,
-                                    local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
+        int written = std::snprintf(timestamp, sizeof timestamp, "%s %s %2d %02d:%02d:%02d %d", WEEKDAYS[local.tm_wday],
+                                    MONTHS[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                                    local.tm_year + 1900);
         known = written == TIMESTAMP_SIZE - 2;
     }
     if (!known)

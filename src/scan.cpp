@@ -24,8 +24,6 @@ static_assert(BLOCK_SIZE >= 2 * PATTERN_LIMIT, "a read must have room past the c
 // madvise needs.
 alignas(4096) char buffer[BLOCK_SIZE + BUFFER_SLACK];
 
-bool always() { return true; }
-
 // How often a byte turns up in listings and text: earlier in the list is more
 // common. Bytes not listed are taken as the rarest.
 int commonness(unsigned char byte)
@@ -117,7 +115,7 @@ const engine_entry ENGINES[ENGINE_COUNT] = {
     {scan_engine::avx512, avx512_scanner, platform_has_avx512},
     {scan_engine::avx2, avx2_scanner, platform_has_avx2},
     {scan_engine::sse2, sse2_scanner, platform_has_sse2},
-    {scan_engine::plain, plain_scanner, always},
+    {scan_engine::plain, plain_scanner, [] { return true; }},
 };
 
 bool engine_supported(scan_engine engine)

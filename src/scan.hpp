@@ -55,5 +55,4 @@ scan_engine best_engine();  // decided once, on first use
 // Reads `source` to its end with the engine, or the best supported one after
 // it in ENGINES. A pattern longer than PATTERN_LIMIT (which no command line
 // can pass) is never found.
-scan_result scan_input(const char *pattern, block_reader read_block, void *source,
-                       scan_engine engine = best_engine());
+scan_result scan_input(const char *pattern, block_reader read_block, void *source, scan_engine engine = best_engine());

@@ -229,8 +229,8 @@ size_t skip_unfitting(capture_progress &capture, const char *buffer, size_t at, 
         // Past the first newline, or the chunk's end without one; no branch.
         const size_t piece_end = at + lowest_bit(newlines | uint64_t{1} << 63) + 1;
         const size_t length = piece_end - piece_start;
-        const bool settled = ((newlines & (newlines - 1)) == 0) & (length <= PIECE_LIMIT) &
-                             ((newlines == 0) | (length >= too_long));
+        const bool settled =
+            ((newlines & (newlines - 1)) == 0) & (length <= PIECE_LIMIT) & ((newlines == 0) | (length >= too_long));
         if (!settled || engine::has_byte(buffer + at, '\0'))
             break;
         piece_start = newlines ? piece_end : piece_start;

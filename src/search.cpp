@@ -54,8 +54,7 @@ two_way_plan plan_two_way(const char *pattern, size_t length)
     // The left part repeats with the suffix's period exactly when the whole
     // pattern has that period; then matches may overlap and we remember how
     // much of the right part is already known to match.
-    plan.periodic = period + plan.split <= length &&
-                    std::memcmp(plan.pattern, plan.pattern + period, plan.split) == 0;
+    plan.periodic = period + plan.split <= length && std::memcmp(plan.pattern, plan.pattern + period, plan.split) == 0;
     if (plan.periodic) {
         plan.period = period;
     } else {

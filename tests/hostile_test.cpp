@@ -141,8 +141,7 @@ TEST(hostile, binary_and_odd_line_ends)
         unlink(path.c_str());
         scan_outcome expected = reference_scan(c.input, c.pattern);
         // Every case counts at most 7 lines: green with the default limits.
-        EXPECT_EQ(without_timestamp(run), expected_report("green", expected.captured, expected.match_count))
-            << c.name;
+        EXPECT_EQ(without_timestamp(run), expected_report("green", expected.captured, expected.match_count)) << c.name;
         EXPECT_EQ(run.status, 0) << c.name;
         EXPECT_EQ(run.err, "") << c.name;
     }
@@ -160,8 +159,7 @@ TEST(hostile, extreme_patterns)
         unlink(path.c_str());
         scan_outcome expected = reference_scan(input, pattern);
         EXPECT_EQ(expected.match_count, 2);
-        EXPECT_EQ(without_timestamp(run), expected_report("green", expected.captured, expected.match_count))
-            << length;
+        EXPECT_EQ(without_timestamp(run), expected_report("green", expected.captured, expected.match_count)) << length;
         EXPECT_EQ(run.status, 0) << length;
         EXPECT_EQ(run.err, "") << length;
     }

@@ -33,12 +33,12 @@
 
 struct run_request {
     std::vector<std::string> arguments;
-    std::string stdin_path;                // a file to read; "" is closed unless `feed` is set
-    std::function<void(int)> feed;         // writes standard input into this pipe, then returns
-    std::string stdout_path;               // "" for a file of our own, "-" for closed, or a device
-    bool wrapped = true;                   // may run under ACTIVE_USERS_WRAPPER
-    bool measure_memory = false;           // run under /usr/bin/time to learn the peak
-    std::vector<std::string> command;      // run instead of the program and `arguments`, when given
+    std::string stdin_path;            // a file to read; "" is closed unless `feed` is set
+    std::function<void(int)> feed;     // writes standard input into this pipe, then returns
+    std::string stdout_path;           // "" for a file of our own, "-" for closed, or a device
+    bool wrapped = true;               // may run under ACTIVE_USERS_WRAPPER
+    bool measure_memory = false;       // run under /usr/bin/time to learn the peak
+    std::vector<std::string> command;  // run instead of the program and `arguments`, when given
 };
 
 struct run_outcome {
@@ -127,9 +127,8 @@ inline run_outcome run_program(const run_request &request)
     if (request.stdout_path == "-")
         posix_spawn_file_actions_addclose(&actions, 1);
     else
-        posix_spawn_file_actions_addopen(&actions, 1,
-                                         request.stdout_path.empty() ? out_name : request.stdout_path.c_str(),
-                                         O_WRONLY | O_TRUNC, 0);
+        posix_spawn_file_actions_addopen(
+            &actions, 1, request.stdout_path.empty() ? out_name : request.stdout_path.c_str(), O_WRONLY | O_TRUNC, 0);
     posix_spawn_file_actions_addopen(&actions, 2, err_name, O_WRONLY | O_TRUNC, 0);
 
     std::vector<std::string> words;

@@ -57,10 +57,9 @@ std::vector<scan_case> scan_cases()
         {"exceeds_buffer", filler + "short\n", "f", 80, filler.substr(0, 7900) + "short\n"},
         {"later_short_piece_fits", filler.substr(0, 7900) + std::string(150, 'z') + "\nok\n", "ok", 1,
          filler.substr(0, 7900) + "ok\n"},
-        {"fills_exactly", repeat(std::string(9, 'g') + "\n", 799) + "12345678\n" + "h\n" + std::string("\0h\n", 3),
-         "h", 2, repeat(std::string(9, 'g') + "\n", 799) + "12345678\n"},
-        {"long_pattern", std::string(700, 'p') + "\n" + std::string(699, 'p') + "\n", std::string(700, 'p'), 1,
-         "="},
+        {"fills_exactly", repeat(std::string(9, 'g') + "\n", 799) + "12345678\n" + "h\n" + std::string("\0h\n", 3), "h",
+         2, repeat(std::string(9, 'g') + "\n", 799) + "12345678\n"},
+        {"long_pattern", std::string(700, 'p') + "\n" + std::string(699, 'p') + "\n", std::string(700, 'p'), 1, "="},
     };
 }
 
@@ -151,8 +150,8 @@ TEST(scan_input, matches_reference_on_random_inputs)
         size_t read_size = 1 + random() % (random() % 2 ? 700 : 300000);
         for (scan_engine engine : supported_engines()) {
             ASSERT_EQ(scan_text(input, pattern.c_str(), engine, read_size), expected)
-                << "round " << round << ", engine " << int(engine) << ", reads of " << read_size
-                << ", pattern length " << pattern.size() << ", input length " << input.size();
+                << "round " << round << ", engine " << int(engine) << ", reads of " << read_size << ", pattern length "
+                << pattern.size() << ", input length " << input.size();
         }
     }
 }
@@ -161,8 +160,8 @@ namespace {
 
 // A listing of `lines` lines of random length in [shortest, longest], with the
 // pattern in about `active_percent` of those long enough to hold it.
-std::string listing(std::mt19937_64 &random, size_t lines, unsigned active_percent, size_t shortest,
-                    size_t longest, const std::string &pattern = " Active ")
+std::string listing(std::mt19937_64 &random, size_t lines, unsigned active_percent, size_t shortest, size_t longest,
+                    const std::string &pattern = " Active ")
 {
     static const char LETTERS[] = "abcdefghij klmnop:.";
     std::string text;

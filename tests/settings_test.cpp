@@ -43,12 +43,8 @@ TEST(parse_settings, fills_by_position_from_the_left)
         const char *pattern;
         int32_t yellow, red;
     } cases[] = {
-        {0, DEFAULT_PATTERN, 60, 65},
-        {1, DEFAULT_PATTERN, 60, 65},
-        {2, " Aktiv ", 60, 65},
-        {3, " Aktiv ", 10, 65},
-        {4, " Aktiv ", 10, 20},
-        {5, " Aktiv ", 10, 20},
+        {0, DEFAULT_PATTERN, 60, 65}, {1, DEFAULT_PATTERN, 60, 65}, {2, " Aktiv ", 60, 65},
+        {3, " Aktiv ", 10, 65},       {4, " Aktiv ", 10, 20},       {5, " Aktiv ", 10, 20},
     };
     for (const auto &c : cases) {
         report_settings settings = parse_settings(c.argc, argv);
