@@ -1,14 +1,10 @@
 /* The processor's vector features, for choosing the scan's engine. A C file:
    glibc's <sys/platform/x86.h> is written for C. */
 #include <stdbool.h>
+#include <stdlib.h>
 
-#if defined(__has_include)
-#if __has_include(<sys/platform/x86.h>)
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 33) && (defined(__x86_64__) || defined(__i386__))
 #include <sys/platform/x86.h>
-#endif
-#endif
-
-#if defined(CPU_FEATURE_ACTIVE)
 /* glibc (2.33 on) has already asked the processor at start-up.
    __builtin_cpu_supports would link libgcc's own start-up probe, whose CPUID
    instructions each trap to the hypervisor on a virtual machine: 0.1 ms of

@@ -2,8 +2,10 @@
 // next block still needs to its front, and hands each buffer to the engine.
 #include "scan.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "platform.hpp"
 #include "scan_loop.hpp"
@@ -15,7 +17,7 @@ namespace {
 // 256 KiB, 0.157 s with 64 KiB and 0.135 s with 1 MiB reads (medians of 21
 // alternating runs). The block is made resident at start-up, so a larger one
 // costs start-up time: 1 MiB would add another 0.1 ms.
-constexpr size_t BLOCK_SIZE = 512 * 1024;
+constexpr size_t BLOCK_SIZE = size_t{512} * 1024;
 // The carry is the open line's last m - 1 bytes, or the open piece of at most
 // PIECE_LIMIT bytes, whichever reaches further back; the next read fills the rest.
 static_assert(BLOCK_SIZE >= 2 * PATTERN_LIMIT, "a read must have room past the carry");
@@ -120,11 +122,9 @@ const engine_entry ENGINES[ENGINE_COUNT] = {
 
 bool engine_supported(scan_engine engine)
 {
-    for (const engine_entry &entry : ENGINES) {
-        if (entry.engine == engine)
-            return entry.scanner && entry.supported();
-    }
-    return false;
+    const engine_entry *entry = std::find_if(std::begin(ENGINES), std::end(ENGINES),
+                                             [engine](const engine_entry &listed) { return listed.engine == engine; });
+    return entry != std::end(ENGINES) && entry->scanner && entry->supported();
 }
 
 scan_engine best_engine()

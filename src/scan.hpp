@@ -16,7 +16,7 @@ inline constexpr int PIECE_LIMIT = READ_SIZE - 1;
 // The longest pattern the fixed buffers can follow across reads. It is more
 // than the longest single argument Linux (131,071 bytes) or a Windows command
 // line (32,767 characters) can carry.
-inline constexpr size_t PATTERN_LIMIT = 128 * 1024;
+inline constexpr size_t PATTERN_LIMIT = size_t{128} * 1024;
 
 struct scan_result {
     int64_t match_count;           // lines holding the pattern; 64 bits so it never wraps

@@ -11,7 +11,7 @@ namespace {
 struct sse2_engine {
     static __m128i equal(const char *bytes, unsigned i, char wanted)
     {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + 16 * i));
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + size_t{16} * i));
         return _mm_cmpeq_epi8(block, _mm_set1_epi8(wanted));
     }
 
