@@ -2,6 +2,7 @@
 // through pipes, binary input, extreme patterns and limits. Each case checks
 // the whole report, the status and standard error; the huge ones also check
 // that memory stays flat.
+#include <algorithm>
 #include <random>
 
 #include "process_support.hpp"
@@ -82,22 +83,34 @@ TEST(hostile, gigabyte_line_from_a_pipe)
 
 // Memory is fixed: the read buffer is made resident before the first read,
 // so more input costs nothing.
+// Flat: a gibibyte leaves no more resident than a kibibyte, within what the
+// link mode lets the figure wander. A static program's pages are all its
+// own, so it may wander by 64 KiB (the kernel counts resident pages in
+// batches). A dynamic one also holds libc's pages, of which runs on the same
+// input touch up to 180 KiB more or less; the fewest of three runs is taken,
+// and 256 KiB is allowed. The absolute bound is the link mode's too.
 TEST(hostile, memory_stays_flat)
 {
 #ifdef ACTIVE_USERS_SANITIZED
     GTEST_SKIP() << "sanitizer shadow memory swamps the figures";
 #endif
+#ifdef ACTIVE_USERS_STATIC_LINK
+    const long WANDER_KIB = 64, MOST_KIB = 2048;
+#else
+    const long WANDER_KIB = 256, MOST_KIB = 4096;
+#endif
+    auto fewest = [](auto peak) { return std::min({peak(), peak(), peak()}); };
     auto peak_for = [](size_t size) {
         run_request request{{}, "", one_long_line(size, 0, " Active ")};
         request.measure_memory = true;
         return run_program(request).peak_kib;
     };
-    long small = small_input_peak();
-    long mebibyte = peak_for(MIB);
-    long gibibyte = peak_for(GIB);
-    EXPECT_LE(gibibyte - mebibyte, 64) << "1 MiB: " << mebibyte << " KiB, 1 GiB: " << gibibyte << " KiB";
-    EXPECT_LE(gibibyte - small, 64) << "1 KiB: " << small << " KiB, 1 GiB: " << gibibyte << " KiB";
-    EXPECT_LE(gibibyte, 2048);
+    long small = fewest(small_input_peak);
+    long mebibyte = fewest([&] { return peak_for(MIB); });
+    long gibibyte = fewest([&] { return peak_for(GIB); });
+    EXPECT_LE(gibibyte - mebibyte, WANDER_KIB) << "1 MiB: " << mebibyte << " KiB, 1 GiB: " << gibibyte << " KiB";
+    EXPECT_LE(gibibyte - small, WANDER_KIB) << "1 KiB: " << small << " KiB, 1 GiB: " << gibibyte << " KiB";
+    EXPECT_LE(gibibyte, MOST_KIB);
 }
 
 // An empty pattern counts every line: 2^31 + 3 of them overflow any 32-bit
