@@ -2,10 +2,8 @@
 // next block still needs to its front, and hands each buffer to the engine.
 #include "scan.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iterator>
 
 #include "platform.hpp"
 #include "scan_loop.hpp"
@@ -84,6 +82,15 @@ pattern_filter plan_filter(const char *pattern)
     return filter;
 }
 
+// Where the engine stands in ENGINES; every engine is listed.
+size_t listed_at(scan_engine engine)
+{
+    size_t i = 0;
+    while (i < ENGINE_COUNT - 1 && ENGINES[i].engine != engine)
+        i++;
+    return i;
+}
+
 // The first engine from ENGINES[i] on that this build and processor run;
 // the last, the plain one, runs everywhere.
 size_t first_supported(size_t i)
@@ -122,9 +129,8 @@ const engine_entry ENGINES[ENGINE_COUNT] = {
 
 bool engine_supported(scan_engine engine)
 {
-    const engine_entry *entry = std::find_if(std::begin(ENGINES), std::end(ENGINES),
-                                             [engine](const engine_entry &listed) { return listed.engine == engine; });
-    return entry != std::end(ENGINES) && entry->scanner && entry->supported();
+    const engine_entry &entry = ENGINES[listed_at(engine)];
+    return entry.scanner && entry.supported();
 }
 
 scan_engine best_engine()
@@ -147,10 +153,7 @@ scan_result scan_input(const char *pattern, block_reader read_block, void *sourc
 {
     scan_result result{};
     scan_state state{plan_filter(pattern), {0, false, false}, {result.captured, 0, 0, false}};
-    size_t chosen = 0;
-    while (chosen < ENGINE_COUNT - 1 && ENGINES[chosen].engine != engine)
-        chosen++;
-    const buffer_scanner scan_buffer = ENGINES[first_supported(chosen)].scanner;
+    const buffer_scanner scan_buffer = ENGINES[first_supported(listed_at(engine))].scanner;
     size_t carried = 0;
     bool line_open = false;  // bytes have come since the last newline
     // Resident before the first read, so memory is the same for any input.
