@@ -1,17 +1,43 @@
-// What differs between the POSIX systems and the Windows runtime: raw reads,
-// the local calendar time, resident memory and the processor's vector
-// features. CMake builds platform_posix.cpp or platform_windows.cpp, and
+// What differs between the POSIX systems and the Windows runtime: raw reads
+// and the text-file rules, the console's encoding, the local calendar time,
+// resident memory and the processor's vector features. CMake builds platform_posix.cpp or platform_windows.cpp, and
 // platform_cpu.c for both.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 
-// Readies standard input for large reads; changes nothing a caller can see.
+// Windows text files end their lines with CR LF and may end with a Ctrl-Z.
+// Standard input is read in binary there and these rules are applied by the
+// program, after any UTF-16 is decoded: the runtime's text mode would take a
+// UTF-16 unit's 0x1A byte for the end of input.
+#ifdef _WIN32
+inline constexpr bool TEXT_FILE_RULES = true;
+#else
+inline constexpr bool TEXT_FILE_RULES = false;
+#endif
+
+// Readies standard input for large, binary reads; changes nothing else.
 void platform_prepare_input(int descriptor);
+
+// Well-formed UTF-16 in the encoding this system's console shows: UTF-8 on
+// POSIX, the OEM code page on Windows (with ? for what it cannot show).
+// Writes at most 3 bytes a unit and returns how many it wrote.
+size_t platform_console_text(const uint16_t *units, size_t count, char *out, size_t capacity);
 
 // Reads at most `capacity` bytes: how many, 0 at end of input, or -1 with errno set.
 long platform_read(int descriptor, char *into, size_t capacity);
+
+#ifdef _WIN32
+#include "scan.hpp"
+
+// Converts the first four wide arguments into `arguments` (returning how
+// many there are) and the pattern into each form a listing may hold it in:
+// the OEM code page, the ANSI code page and UTF-8, each used only where
+// every character converts exactly, and each once.
+int platform_wide_arguments(int count, wchar_t **wide, const char *(&arguments)[4], pattern_forms &forms);
+#endif
 
 // The local calendar time of a clock reading; false when it cannot be formed.
 bool platform_local_time(std::time_t clock_reading, std::tm &local);

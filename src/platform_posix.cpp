@@ -2,6 +2,8 @@
 // pipe buffer and pre-faulted memory where the system has them.
 #include "platform.hpp"
 
+#include "decode.hpp"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -17,6 +19,11 @@ void platform_prepare_input(int descriptor)
 #else
     (void)descriptor;
 #endif
+}
+
+size_t platform_console_text(const uint16_t *units, size_t count, char *out, size_t)
+{
+    return utf16_to_utf8(units, count, out);
 }
 
 long platform_read(int descriptor, char *into, size_t capacity)

@@ -1,8 +1,17 @@
-// The Windows side of the platform, on msvcrt: _read in text mode, the 64-bit
-// local time, and arguments taken as typed.
+// The Windows side of the platform, on msvcrt and KERNEL32: binary reads of
+// standard input, the console's code pages, the 64-bit local time, and
+// arguments taken as typed from the wide command line.
 #include "platform.hpp"
 
+#include <fcntl.h>
 #include <io.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstring>
+
+#include "decode.hpp"
+#include "settings.hpp"
 
 // The pattern must arrive as typed: without this the runtime would replace an
 // argument such as "*" with the names of the files in the current folder.
@@ -10,15 +19,99 @@ extern "C" {
 int _dowildcard = 0;
 }
 
-// Nothing to do: a pipe's buffer is set by whoever made it.
-void platform_prepare_input(int) {}
+// Binary: the program applies the text-file rules itself, after decoding
+// UTF-16, whose units may hold the bytes 0x1A and CR LF.
+void platform_prepare_input(int descriptor)
+{
+    (void)_setmode(descriptor, _O_BINARY);
+}
 
-// _read keeps the runtime's text mode: CR LF arrives as LF and a Ctrl-Z ends
-// the input, as the listing's producers there expect.
 long platform_read(int descriptor, char *into, size_t capacity)
 {
     // _read takes an unsigned int count; the scan's block size fits.
     return _read(descriptor, into, static_cast<unsigned>(capacity));
+}
+
+// The OEM code page is what cmd.exe and the console show, so the report's
+// copy of a UTF-16 listing reads right there.
+size_t platform_console_text(const uint16_t *units, size_t count, char *out, size_t capacity)
+{
+    if (count == 0)
+        return 0;
+    const int written = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t *>(units),
+                                            static_cast<int>(count), out, static_cast<int>(capacity), "?", nullptr);
+    return written > 0 ? static_cast<size_t>(written) : 0;
+}
+
+namespace {
+
+// Room for every converted argument: a Windows command line holds at most
+// 32,767 characters, and each becomes at most 3 bytes in each of 3 forms.
+char converted[4 * 3 * 32768];
+size_t converted_used;
+
+// `wide` in code page `code_page`, or nullptr when a character has no exact
+// form there. CP_UTF8 is done by the program itself: it repairs lone
+// surrogates rather than fail.
+const char *convert(const wchar_t *wide, unsigned code_page)
+{
+    const size_t length = std::wcslen(wide);
+    char *out = converted + converted_used;
+    const size_t room = sizeof converted - converted_used;
+    if (3 * length + 1 > room)
+        return nullptr;
+    size_t written = 0;
+    if (code_page == CP_UTF8) {
+        const uint16_t *units = reinterpret_cast<const uint16_t *>(wide);
+        static uint16_t repaired[32768];
+        if (length > sizeof repaired / sizeof repaired[0])
+            return nullptr;
+        std::memcpy(repaired, units, length * sizeof *units);
+        repair_utf16(repaired, length);
+        written = utf16_to_utf8(repaired, length, out);
+    } else if (length > 0) {
+        BOOL inexact = FALSE;
+        const int n = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length), out,
+                                          static_cast<int>(room - 1), nullptr, &inexact);
+        if (n <= 0 || inexact)
+            return nullptr;
+        written = static_cast<size_t>(n);
+    }
+    out[written] = '\0';
+    converted_used += written + 1;
+    return out;
+}
+
+void add_form(pattern_forms &forms, const char *form)
+{
+    if (!form)
+        return;
+    for (size_t i = 0; i < forms.count; i++) {
+        if (std::strcmp(forms.form[i], form) == 0)
+            return;
+    }
+    forms.form[forms.count++] = form;
+}
+
+}  // namespace
+
+int platform_wide_arguments(int count, wchar_t **wide, const char *(&arguments)[4], pattern_forms &forms)
+{
+    if (count > 4)
+        count = 4;
+    arguments[0] = "active-users";
+    for (int i = 2; i < count; i++)
+        arguments[i] = convert(wide[i], CP_UTF8);  // limits: only ASCII digits, signs and blanks count
+    forms.count = 0;
+    if (count > 1) {
+        add_form(forms, convert(wide[1], CP_OEMCP));
+        add_form(forms, convert(wide[1], CP_ACP));
+        add_form(forms, convert(wide[1], CP_UTF8));
+        arguments[1] = forms.form[0];
+    } else {
+        add_form(forms, DEFAULT_PATTERN);
+    }
+    return count;
 }
 
 // msvcrt has no localtime_r; its localtime keeps a per-thread result, which
@@ -27,10 +120,10 @@ long platform_read(int descriptor, char *into, size_t capacity)
 bool platform_local_time(std::time_t clock_reading, std::tm &local)
 {
     static_assert(sizeof(std::time_t) == 8, "a 32-bit clock reading fails from January 2038 on");
-    const std::tm *converted = std::localtime(&clock_reading);
-    if (!converted)
+    const std::tm *converted_time = std::localtime(&clock_reading);
+    if (!converted_time)
         return false;
-    local = *converted;
+    local = *converted_time;
     return true;
 }
 

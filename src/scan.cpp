@@ -106,10 +106,14 @@ size_t first_supported(size_t i)
 // many bytes were kept.
 size_t carry_over(scan_state &state, size_t length)
 {
-    const size_t m = state.filter.length;
+    size_t m = 0;  // the longest form that can match
+    for (size_t i = 0; i < state.form_count; i++) {
+        if (state.filters[i].can_match && state.filters[i].length > m)
+            m = state.filters[i].length;
+    }
     capture_progress &capture = state.capture;
     size_t keep_from = length;
-    if (state.filter.can_match && !state.count.in_matched_line && m > 1)
+    if (!state.count.in_matched_line && m > 1)
         keep_from = length - (length < m - 1 ? length : m - 1);
     if (capture.length < CAPTURE_LIMIT - 1 && capture.piece_start < keep_from)
         keep_from = capture.piece_start;
@@ -149,10 +153,12 @@ long read_descriptor(void *source, char *into, size_t capacity)
     }
 }
 
-scan_result scan_input(const char *pattern, block_reader read_block, void *source, scan_engine engine)
+scan_result scan_input(const pattern_forms &forms, block_reader read_block, void *source, scan_engine engine)
 {
     scan_result result{};
-    scan_state state{plan_filter(pattern), {0, false, false}, {result.captured, 0, 0, false}};
+    scan_state state{{}, forms.count, {0, false, false}, {result.captured, 0, 0, false}};
+    for (size_t i = 0; i < forms.count; i++)
+        state.filters[i] = plan_filter(forms.form[i]);
     const buffer_scanner scan_buffer = ENGINES[first_supported(listed_at(engine))].scanner;
     size_t carried = 0;
     bool line_open = false;  // bytes have come since the last newline
@@ -176,7 +182,7 @@ scan_result scan_input(const char *pattern, block_reader read_block, void *sourc
     if (capture.length < CAPTURE_LIMIT - 1 && capture.piece_start < carried)
         end_piece(capture, buffer, carried, capture.piece_may_hold_nul);
     // A last line without a newline counts as a line; the empty pattern is in it.
-    const bool last_counts = state.count.in_matched_line || (state.filter.length == 0 && line_open);
+    const bool last_counts = state.count.in_matched_line || (state.filters[0].length == 0 && line_open);
     result.match_count = state.count.match_count + (last_counts ? 1 : 0);
     result.captured[capture.length] = '\0';
     return result;

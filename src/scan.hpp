@@ -52,7 +52,23 @@ extern const engine_entry ENGINES[ENGINE_COUNT];
 bool engine_supported(scan_engine engine);
 scan_engine best_engine();  // decided once, on first use
 
+// The forms one pattern takes in the encodings a listing may come in (on
+// Windows: the OEM and ANSI code pages and UTF-8), each different from the
+// others. A line counts once when it holds any of them. Most runs have one.
+inline constexpr size_t FORM_LIMIT = 3;
+struct pattern_forms {
+    const char *form[FORM_LIMIT];
+    size_t count;
+};
+
 // Reads `source` to its end with the engine, or the best supported one after
 // it in ENGINES. A pattern longer than PATTERN_LIMIT (which no command line
 // can pass) is never found.
-scan_result scan_input(const char *pattern, block_reader read_block, void *source, scan_engine engine = best_engine());
+scan_result scan_input(const pattern_forms &forms, block_reader read_block, void *source,
+                       scan_engine engine = best_engine());
+
+inline scan_result scan_input(const char *pattern, block_reader read_block, void *source,
+                              scan_engine engine = best_engine())
+{
+    return scan_input(pattern_forms{{pattern}, 1}, read_block, source, engine);
+}

@@ -4,6 +4,7 @@
 // own copy, built for its own instruction set, that no other file can call.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 
 #include "scan.hpp"
@@ -47,7 +48,8 @@ struct capture_progress {
 };
 
 struct scan_state {
-    pattern_filter filter;
+    pattern_filter filters[FORM_LIMIT];  // one for each form of the pattern
+    size_t form_count;
     count_progress count;
     capture_progress capture;
 };
@@ -173,6 +175,47 @@ inline void count_two_way(count_progress &count, const pattern_filter &filter, c
     }
 }
 
+// Several forms of one pattern (a word outside ASCII on Windows): a line
+// counts once when it holds any. Each form is searched with Two-Way from
+// where its last hit was passed, so each reads the buffer once however many
+// lines it holds. Only hits that end in the new bytes count: the carried
+// bytes may hold a shorter form in a line already counted. ASCII patterns
+// never come this way.
+inline void count_any_form(count_progress &count, const pattern_filter *filters, size_t form_count,
+                           const char *buffer, size_t length, size_t new_from)
+{
+    const char *next_hit[FORM_LIMIT] = {};
+    bool searched_out[FORM_LIMIT] = {};
+    for (size_t at = 0; at < length;) {
+        if (count.in_matched_line) {
+            const void *newline = std::memchr(buffer + at, '\n', length - at);
+            if (!newline)
+                return;
+            at = static_cast<size_t>(static_cast<const char *>(newline) - buffer) + 1;
+            count.match_count++;
+            count.in_matched_line = false;
+            continue;
+        }
+        size_t first = 0;
+        for (size_t i = 0; i < form_count; i++) {
+            const size_t m = filters[i].length;
+            const size_t from = std::max(at, new_from >= m ? new_from - m + 1 : 0);
+            if (!filters[i].can_match || searched_out[i])
+                continue;
+            if (!next_hit[i] || next_hit[i] < buffer + from) {
+                next_hit[i] = from < length ? find_two_way(filters[i].plan, buffer + from, length - from) : nullptr;
+                searched_out[i] = !next_hit[i];
+            }
+            if (next_hit[i] && (!next_hit[first] || next_hit[i] < next_hit[first]))
+                first = i;
+        }
+        if (!next_hit[first])
+            return;
+        count.in_matched_line = true;
+        at = static_cast<size_t>(next_hit[first] - buffer) + filters[first].length - 1;
+    }
+}
+
 // Ends the open piece at `end`. Like fgets into a string, it is seen only up
 // to its first NUL, and goes into the capture only when that much still fits.
 inline void end_piece(capture_progress &capture, const char *buffer, size_t end, bool may_hold_nul)
@@ -259,8 +302,10 @@ void capture_pieces(capture_progress &capture, const char *buffer, size_t at, si
 template <class engine>
 void scan_buffer(scan_state &state, const char *buffer, size_t length, size_t new_from)
 {
-    const pattern_filter &filter = state.filter;
-    if (filter.length == 0)
+    const pattern_filter &filter = state.filters[0];
+    if (state.form_count > 1)
+        count_any_form(state.count, state.filters, state.form_count, buffer, length, new_from);
+    else if (filter.length == 0)
         count_newlines<engine>(state.count, buffer, length);
     else if (filter.can_match && filter.length > FILTER_PATTERN_LIMIT)
         count_two_way(state.count, filter, buffer, length);

@@ -244,3 +244,34 @@ TEST(scan_input, long_listings_match_reference)
         }
     }
 }
+
+// A pattern in several encodings (a non-ASCII word on Windows): a line
+// counts once when it holds any form, including forms of different lengths
+// and forms that cross reads.
+TEST(scan_input, any_form_counts_a_line_once)
+{
+    const std::string forms[] = {"\x80\xEA\xE2", "\xD0\x90\xD0\xBA\xD1\x82", "\xE0\xAA"};
+    std::mt19937_64 random(3);
+    for (int round = 0; round < 300; round++) {
+        std::string input;
+        for (size_t lines = random() % 200; lines > 0; lines--) {
+            input += std::string(random() % 600, 'a' + random() % 2);
+            for (size_t n = random() % 3; n > 0; n--)
+                input += forms[random() % 3] + std::string(random() % 5, ' ');
+            input += random() % 16 ? "\n" : "";
+        }
+        scan_outcome expected = reference_scan(input, "");
+        expected.match_count = 0;
+        for (size_t start = 0; start < input.size();) {
+            size_t end = std::min(input.find('\n', start), input.size());
+            std::string line = input.substr(start, end - start);
+            expected.match_count += line.find(forms[0]) != std::string::npos ||
+                                    line.find(forms[1]) != std::string::npos || line.find(forms[2]) != std::string::npos;
+            start = end + 1;
+        }
+        memory_source source{input.data(), input.size(), 0, 1 + random() % 3000};
+        scan_result result = scan_input(pattern_forms{{forms[0].c_str(), forms[1].c_str(), forms[2].c_str()}, 3},
+                                        read_memory, &source);
+        ASSERT_EQ((scan_outcome{result.match_count, result.captured}), expected) << "round " << round;
+    }
+}

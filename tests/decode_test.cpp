@@ -1,0 +1,152 @@
+// The input's decoding: UTF-16 with a mark becomes UTF-8 here, malformed
+// units become U+FFFD, other input passes untouched, and the text-file
+// rules apply to the decoded text. Checked with raw reads of every size
+// against a plain decode-then-scan reference.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "decode.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+std::string le(const std::u16string &text, bool mark = true)
+{
+    std::string raw = mark ? "\xFF\xFE" : "";
+    for (char16_t unit : text) {
+        raw += static_cast<char>(unit & 0xFF);
+        raw += static_cast<char>(unit >> 8);
+    }
+    return raw;
+}
+
+std::string be(const std::u16string &text)
+{
+    std::string raw = "\xFE\xFF";
+    for (char16_t unit : text) {
+        raw += static_cast<char>(unit >> 8);
+        raw += static_cast<char>(unit & 0xFF);
+    }
+    return raw;
+}
+
+static input_decoder decoder;
+
+// Everything the decoder gives for `raw`, read `read_most` bytes at a time
+// into 64-byte blocks, so that units, pairs and CR LF cross every boundary.
+std::string drain(const std::string &raw, size_t read_most, bool text_file_rules)
+{
+    memory_source source{raw.data(), raw.size(), 0, read_most};
+    start_decoder(decoder, read_memory, &source, text_file_rules);
+    std::string text;
+    char block[64];
+    for (long got; (got = read_decoded(&decoder, block, sizeof block)) > 0;)
+        text.append(block, static_cast<size_t>(got));
+    return text;
+}
+
+// A plain account of the decoding: the whole input at once.
+std::string reference_decode(const std::string &raw)
+{
+    const bool little = raw.rfind("\xFF\xFE", 0) == 0;
+    if (!little && raw.rfind("\xFE\xFF", 0) != 0)
+        return raw;
+    std::u32string codes;
+    for (size_t i = 2; i < raw.size(); i += 2) {
+        if (i + 1 == raw.size()) {
+            codes += U'\uFFFD';
+            break;
+        }
+        auto unit = [&](size_t at) {
+            unsigned char a = raw[at], b = raw[at + 1];
+            return static_cast<char32_t>(little ? a | b << 8 : a << 8 | b);
+        };
+        char32_t code = unit(i);
+        char32_t next = i + 3 < raw.size() ? unit(i + 2) : 0;
+        if (code >= 0xD800 && code < 0xDC00 && next >= 0xDC00 && next < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD;
+        }
+        codes += code;
+    }
+    std::string text;
+    for (char32_t code : codes) {
+        if (code < 0x80) {
+            text += static_cast<char>(code);
+        } else if (code < 0x800) {
+            text += {static_cast<char>(0xC0 | code >> 6), static_cast<char>(0x80 | (code & 0x3F))};
+        } else if (code < 0x10000) {
+            text += {static_cast<char>(0xE0 | code >> 12), static_cast<char>(0x80 | (code >> 6 & 0x3F)),
+                     static_cast<char>(0x80 | (code & 0x3F))};
+        } else {
+            text += {static_cast<char>(0xF0 | code >> 18), static_cast<char>(0x80 | (code >> 12 & 0x3F)),
+                     static_cast<char>(0x80 | (code >> 6 & 0x3F)), static_cast<char>(0x80 | (code & 0x3F))};
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(decode, marks_malformed_units_and_text_rules)
+{
+    struct {
+        const char *name;
+        std::string raw;
+        bool text_file_rules;
+        std::string text;
+    } cases[] = {
+        {"no_mark_untouched", "a\r\nb\x1a", false, "a\r\nb\x1a"},
+        {"utf8_mark_is_text", "\xEF\xBB\xBF a", false, "\xEF\xBB\xBF a"},
+        {"one_byte_no_mark", "\xFF", false, "\xFF"},
+        {"mark_only", "\xFF\xFE", false, ""},
+        {"little_endian", le(u"a Активно\n"), false, "a Активно\n"},
+        {"big_endian", be(u"a Активно\n"), false, "a Активно\n"},
+        {"nul_unit_kept", le(std::u16string(u"a\0b", 3)), false, std::string("a\0b", 3)},
+        {"surrogate_pair", le(u"\U0001F600"), false, "\U0001F600"},
+        {"lone_high_at_end", le(u"a") + "\x3D\xD8", false, "a\uFFFD"},
+        {"lone_high_before_letter", le(u"a") + "\x3D\xD8" + le(u"b", false), false, "a\uFFFDb"},
+        {"lone_low", le(u"a") + std::string("\x00\xDE", 2) + le(u"b", false), false, "a\uFFFDb"},
+        {"odd_last_byte", le(u"ab") + "c", false, "ab\uFFFD"},
+        {"crlf_stays_without_rules", le(u"a\r\n"), false, "a\r\n"},
+        {"text_rules_on_bytes", "a\r\nb\r\r\nc\r\x1a" "d\n", true, "a\nb\r\nc\r"},
+        {"text_rules_cr_at_end", "a\r", true, "a\r"},
+        {"text_rules_on_decoded_text", le(u"a\r\nb\x1a" u"c"), true, "a\nb"},
+        // U+041A holds the byte 0x1A and U+0D0A the pair CR LF, in either order.
+        {"unit_bytes_are_not_text_rules", le(u"\u041A\u0D0A\u0A0D"), true, "\u041A\u0D0A\u0A0D"},
+    };
+    for (const auto &c : cases) {
+        for (size_t read_most : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, SIZE_MAX})
+            EXPECT_EQ(drain(c.raw, read_most, c.text_file_rules), c.text) << c.name << ", reads of " << read_most;
+    }
+}
+
+// Random UTF-16 listings, little- and big-endian, with long lines, NUL
+// characters, CR LF, malformed units and no final newline, scanned through
+// the decoder against decoding first and scanning after.
+TEST(decode, utf16_listings_match_reference)
+{
+    std::mt19937_64 random(15);
+    const std::u16string words[] = {u" Active ", u" Активно ", u"x", u"\n", u"\r\n", std::u16string(1, u'\0'),
+                                    u"\U0001F600", u"アクティブ", std::u16string(700, u'y'), u"\xD800"};
+    for (int round = 0; round < 300; round++) {
+        std::u16string text;
+        const size_t target = random() % 4 == 0 ? 200000 : random() % 3000;
+        while (text.size() < target)
+            text += words[random() % std::size(words)];
+        std::string raw = random() % 2 ? le(text) : be(text);
+        if (random() % 8 == 0)
+            raw += 'z';
+        const std::string pattern = random() % 2 ? " Active " : " Активно ";
+        const scan_outcome expected = reference_scan(reference_decode(raw), pattern);
+        memory_source source{raw.data(), raw.size(), 0, 1 + random() % (random() % 2 ? 700 : 300000)};
+        start_decoder(decoder, read_memory, &source, false);
+        scan_result result = scan_input(pattern.c_str(), read_decoded, &decoder);
+        ASSERT_EQ((scan_outcome{result.match_count, result.captured}), expected)
+            << "round " << round << ", reads of " << source.read_most;
+    }
+}
