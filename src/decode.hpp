@@ -12,11 +12,16 @@
 // only by UTF-16 input, so other input's memory does not grow with it.
 inline constexpr size_t RAW_SIZE = size_t{256} * 1024;
 
+// Writes UTF-16 as text, a lone surrogate as U+FFFD, at most 3 bytes a
+// unit; returns how many bytes it wrote.
+using text_encoder = size_t (*)(uint16_t *units, size_t count, char *out, size_t capacity);
+
 enum class input_encoding { undecided, bytes, utf16le, utf16be };
 
 struct input_decoder {
     block_reader read_raw;  // where the undecoded bytes come from
     void *raw_source;
+    text_encoder encode;   // what UTF-16 becomes: the console's encoding
     bool text_file_rules;  // CR LF reads as LF and a Ctrl-Z byte ends the input
     input_encoding encoding;
     bool ended;         // a Ctrl-Z was met, or the raw input ended
@@ -26,14 +31,15 @@ struct input_decoder {
 };
 
 // A decoder that reads `source` through `read_raw`. 256 KiB: keep it static.
-void start_decoder(input_decoder &decoder, block_reader read_raw, void *source, bool text_file_rules);
+void start_decoder(input_decoder &decoder, block_reader read_raw, void *source, text_encoder encode,
+                   bool text_file_rules);
 
 // A block_reader over an input_decoder: fills `into` with decoded text. The
 // capacity must be at least 16 bytes.
 long read_decoded(void *decoder, char *into, size_t capacity);
 
-// Well-formed UTF-16 as UTF-8; returns the bytes written, at most 3 a unit.
-size_t utf16_to_utf8(const uint16_t *units, size_t count, char *out);
+// UTF-16 as UTF-8, a lone surrogate as U+FFFD: a text_encoder.
+size_t utf16_to_utf8(uint16_t *units, size_t count, char *out, size_t capacity);
 
 // Replaces each lone surrogate in units[0, count) with U+FFFD.
 void repair_utf16(uint16_t *units, size_t count);

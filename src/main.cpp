@@ -27,7 +27,7 @@ int report_on(const report_settings &settings, const pattern_forms &forms)
     int input = 0;
     platform_prepare_input(input);
     static input_decoder decoder;  // 256 KiB, touched only by UTF-16 input
-    start_decoder(decoder, read_descriptor, &input, TEXT_FILE_RULES);
+    start_decoder(decoder, read_descriptor, &input, platform_console_text, TEXT_FILE_RULES);
     const scan_result scan = scan_input(forms, read_decoded, &decoder);
     // A listing not read to its end gives no report at all: a colour taken
     // from part of it could say green while the host is red.

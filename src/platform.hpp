@@ -21,10 +21,10 @@ inline constexpr bool TEXT_FILE_RULES = false;
 // Readies standard input for large, binary reads; changes nothing else.
 void platform_prepare_input(int descriptor);
 
-// Well-formed UTF-16 in the encoding this system's console shows: UTF-8 on
-// POSIX, the OEM code page on Windows (with ? for what it cannot show).
-// Writes at most 3 bytes a unit and returns how many it wrote.
-size_t platform_console_text(const uint16_t *units, size_t count, char *out, size_t capacity);
+// UTF-16 in the encoding this system's console shows: UTF-8 on POSIX, the
+// OEM code page on Windows (with ? for what it cannot show). A text_encoder:
+// it may repair `units` in place.
+size_t platform_console_text(uint16_t *units, size_t count, char *out, size_t capacity);
 
 // Reads at most `capacity` bytes: how many, 0 at end of input, or -1 with errno set.
 long platform_read(int descriptor, char *into, size_t capacity);

@@ -21,9 +21,9 @@ void platform_prepare_input(int descriptor)
 #endif
 }
 
-size_t platform_console_text(const uint16_t *units, size_t count, char *out, size_t)
+size_t platform_console_text(uint16_t *units, size_t count, char *out, size_t capacity)
 {
-    return utf16_to_utf8(units, count, out);
+    return utf16_to_utf8(units, count, out, capacity);
 }
 
 long platform_read(int descriptor, char *into, size_t capacity)

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "decode.hpp"
 #include "settings.hpp"
@@ -34,10 +35,11 @@ long platform_read(int descriptor, char *into, size_t capacity)
 
 // The OEM code page is what cmd.exe and the console show, so the report's
 // copy of a UTF-16 listing reads right there.
-size_t platform_console_text(const uint16_t *units, size_t count, char *out, size_t capacity)
+size_t platform_console_text(uint16_t *units, size_t count, char *out, size_t capacity)
 {
     if (count == 0)
         return 0;
+    repair_utf16(units, count);
     const int written = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t *>(units),
                                             static_cast<int>(count), out, static_cast<int>(capacity), "?", nullptr);
     return written > 0 ? static_cast<size_t>(written) : 0;
@@ -51,9 +53,9 @@ char converted[4 * 3 * 32768];
 size_t converted_used;
 
 // `wide` in code page `code_page`, or nullptr when a character has no exact
-// form there. CP_UTF8 is done by the program itself: it repairs lone
-// surrogates rather than fail.
-const char *convert(const wchar_t *wide, unsigned code_page)
+// form there. UTF-8 is written by the program's own encoder, which takes a
+// lone surrogate for U+FFFD rather than fail.
+const char *convert(wchar_t *wide, unsigned code_page)
 {
     const size_t length = std::wcslen(wide);
     char *out = converted + converted_used;
@@ -62,13 +64,7 @@ const char *convert(const wchar_t *wide, unsigned code_page)
         return nullptr;
     size_t written = 0;
     if (code_page == CP_UTF8) {
-        const uint16_t *units = reinterpret_cast<const uint16_t *>(wide);
-        static uint16_t repaired[32768];
-        if (length > sizeof repaired / sizeof repaired[0])
-            return nullptr;
-        std::memcpy(repaired, units, length * sizeof *units);
-        repair_utf16(repaired, length);
-        written = utf16_to_utf8(repaired, length, out);
+        written = utf16_to_utf8(reinterpret_cast<uint16_t *>(wide), length, out, room);
     } else if (length > 0) {
         BOOL inexact = FALSE;
         const int n = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length), out,

@@ -1,4 +1,5 @@
-// The input's decoding: UTF-16 with a mark becomes UTF-8 here, malformed
+// The input's decoding: UTF-16 with a mark becomes UTF-8 (the OEM code page
+// is checked through cmd.exe by tests/windows/encodings), malformed
 // units become U+FFFD, other input passes untouched, and the text-file
 // rules apply to the decoded text. Checked with raw reads of every size
 // against a plain decode-then-scan reference.
@@ -39,7 +40,7 @@ static input_decoder decoder;
 std::string drain(const std::string &raw, size_t read_most, bool text_file_rules)
 {
     memory_source source{raw.data(), raw.size(), 0, read_most};
-    start_decoder(decoder, read_memory, &source, text_file_rules);
+    start_decoder(decoder, read_memory, &source, utf16_to_utf8, text_file_rules);
     std::string text;
     char block[64];
     for (long got; (got = read_decoded(&decoder, block, sizeof block)) > 0;)
@@ -144,7 +145,7 @@ TEST(decode, utf16_listings_match_reference)
         const std::string pattern = random() % 2 ? " Active " : " Активно ";
         const scan_outcome expected = reference_scan(reference_decode(raw), pattern);
         memory_source source{raw.data(), raw.size(), 0, 1 + random() % (random() % 2 ? 700 : 300000)};
-        start_decoder(decoder, read_memory, &source, false);
+        start_decoder(decoder, read_memory, &source, utf16_to_utf8, false);
         scan_result result = scan_input(pattern.c_str(), read_decoded, &decoder);
         ASSERT_EQ((scan_outcome{result.match_count, result.captured}), expected)
             << "round " << round << ", reads of " << source.read_most;
