@@ -1,7 +1,9 @@
-# What a Linux install holds: the binary, the manual page and the package's
+# What a Linux install holds: the binary, the monitoring plugin, the manual page and the package's
 # documents, compressed as Debian wants them: gzip -9n, so the bytes do not
 # depend on when they were built. scripts/build-deb makes the .deb from it.
 install(TARGETS active-users RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Where Debian's monitoring plugins live, whatever the library folder.
+install(PROGRAMS plugin/check_active_users DESTINATION lib/nagios/plugins)
 find_program(GZIP gzip REQUIRED)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/active-users)
 foreach(document man/active-users.1 packaging/changelog)

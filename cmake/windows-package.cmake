@@ -1,6 +1,7 @@
 # The Windows executable's version resource, and its ZIP archive:
-# active-users-VERSION-windows-ARCH.zip with the .exe, README.txt and
-# LICENSE.txt (CR LF, for Notepad) and the manual page as HTML.
+# active-users-VERSION-windows-ARCH.zip with the .exe, the monitoring
+# plugin, README.txt and LICENSE.txt (CR LF, for Notepad) and the manual for
+# Windows readers as HTML.
 enable_language(RC)
 configure_file(src/version.rc.in version.rc @ONLY)
 target_sources(active-users PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
@@ -9,6 +10,8 @@ target_sources(active-users PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
 # stamp the header again.
 target_link_options(active-users PRIVATE -Wl,--no-insert-timestamp -s)
 install(TARGETS active-users RUNTIME DESTINATION .)
+# The monitoring plugin runs the active-users.exe beside it.
+install(FILES plugin/check_active_users.cmd DESTINATION .)
 
 foreach(document packaging/windows/README.txt LICENSE)
   get_filename_component(name ${document} NAME_WE)
@@ -21,8 +24,8 @@ endforeach()
 find_program(MANDOC mandoc)
 if(MANDOC)
   add_custom_command(OUTPUT active-users.html
-    COMMAND ${MANDOC} -T html ${CMAKE_CURRENT_SOURCE_DIR}/man/active-users.1 > active-users.html
-    DEPENDS man/active-users.1 VERBATIM)
+    COMMAND ${MANDOC} -T html ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/active-users.man > active-users.html
+    DEPENDS packaging/windows/active-users.man VERBATIM)
   add_custom_target(documents ALL DEPENDS active-users.html)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/active-users.html DESTINATION .)
 else()
