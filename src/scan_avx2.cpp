@@ -9,6 +9,8 @@
 namespace {
 
 struct avx2_engine {
+    static constexpr bool PREFERS_MEMCHR = false;
+
     static __m256i equal(const char *bytes, char wanted)
     {
         const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));

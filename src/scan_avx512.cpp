@@ -11,6 +11,8 @@
 namespace {
 
 struct avx512_engine {
+    static constexpr bool PREFERS_MEMCHR = false;
+
     static uint64_t equal_mask(const char *bytes, char wanted)
     {
         return _cvtmask64_u64(_mm512_cmpeq_epi8_mask(_mm512_loadu_si512(bytes), _mm512_set1_epi8(wanted)));

@@ -9,6 +9,8 @@
 namespace {
 
 struct sse2_engine {
+    static constexpr bool PREFERS_MEMCHR = false;
+
     static __m128i equal(const char *bytes, unsigned i, char wanted)
     {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes + size_t{16} * i));
