@@ -7,7 +7,6 @@
 #include <bit>
 #include <cstring>
 
-
 namespace {
 
 bool is_high_surrogate(uint16_t unit)
@@ -122,8 +121,8 @@ long decode_raw(input_decoder &decoder, char *into, size_t capacity, bool input_
 long read_utf16(input_decoder &decoder, char *into, size_t capacity)
 {
     const size_t kept = decoder.raw_kept;
-    const long got = decoder.read_raw(decoder.raw_source, reinterpret_cast<char *>(decoder.raw) + kept,
-                                      raw_room(capacity) - kept);
+    const long got =
+        decoder.read_raw(decoder.raw_source, reinterpret_cast<char *>(decoder.raw) + kept, raw_room(capacity) - kept);
     if (got < 0)
         return -1;
     decoder.raw_kept += static_cast<size_t>(got);
@@ -236,7 +235,7 @@ size_t utf16_to_utf8(uint16_t *units, size_t count, char *out, size_t)
             break;
         uint32_t code = units[i];
         if (is_high_surrogate(units[i]) && i + 1 < count && is_low_surrogate(units[i + 1]))
-            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00u);
+            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00U);
         else if (is_high_surrogate(units[i]) || is_low_surrogate(units[i]))
             code = 0xFFFD;
         if (code < 0x80) {

@@ -24,9 +24,9 @@ struct input_decoder {
     text_encoder encode;   // what UTF-16 becomes: the console's encoding
     bool text_file_rules;  // CR LF reads as LF and a Ctrl-Z byte ends the input
     input_encoding encoding;
-    bool ended;         // a Ctrl-Z was met, or the raw input ended
-    bool held_cr;       // a CR ended the last output and may yet pair with an LF
-    size_t raw_kept;    // undecoded bytes at the front of `raw`: half a unit or a high surrogate
+    bool ended;                  // a Ctrl-Z was met, or the raw input ended
+    bool held_cr;                // a CR ended the last output and may yet pair with an LF
+    size_t raw_kept;             // undecoded bytes at the front of `raw`: half a unit or a high surrogate
     uint16_t raw[RAW_SIZE / 2];  // read as bytes, decoded into units in place
 };
 
@@ -36,7 +36,7 @@ void start_decoder(input_decoder &decoder, block_reader read_raw, void *source, 
 
 // A block_reader over an input_decoder: fills `into` with decoded text. The
 // capacity must be at least 16 bytes.
-long read_decoded(void *decoder, char *into, size_t capacity);
+long read_decoded(void *source, char *into, size_t capacity);
 
 // UTF-16 as UTF-8, a lone surrogate as U+FFFD: a text_encoder.
 size_t utf16_to_utf8(uint16_t *units, size_t count, char *out, size_t capacity);

@@ -95,7 +95,7 @@ size_t listed_at(scan_engine engine)
 // the last, the plain one, runs everywhere.
 size_t first_supported(size_t i)
 {
-    while (i < ENGINE_COUNT - 1 && !(ENGINES[i].scanner && ENGINES[i].supported()))
+    while (i < ENGINE_COUNT - 1 && !ENGINES[i].runs())
         i++;
     return i;
 }
@@ -124,17 +124,15 @@ size_t carry_over(scan_state &state, size_t length)
 
 }  // namespace
 
-const engine_entry ENGINES[ENGINE_COUNT] = {
-    {scan_engine::avx512, avx512_scanner, platform_has_avx512},
-    {scan_engine::avx2, avx2_scanner, platform_has_avx2},
-    {scan_engine::sse2, sse2_scanner, platform_has_sse2},
-    {scan_engine::plain, plain_scanner, [] { return true; }},
-};
-
 bool engine_supported(scan_engine engine)
 {
     const engine_entry &entry = ENGINES[listed_at(engine)];
-    return entry.scanner && entry.supported();
+    return entry.runs();
+}
+
+const char *engine_name(scan_engine engine)
+{
+    return ENGINES[listed_at(engine)].name;
 }
 
 scan_engine best_engine()
@@ -159,7 +157,9 @@ scan_result scan_input(const pattern_forms &forms, block_reader read_block, void
     scan_state state{{}, forms.count, {0, false, false}, {result.captured, 0, 0, false}};
     for (size_t i = 0; i < forms.count; i++)
         state.filters[i] = plan_filter(forms.form[i]);
-    const buffer_scanner scan_buffer = ENGINES[first_supported(listed_at(engine))].scanner;
+    const engine_entry &chosen = ENGINES[first_supported(listed_at(engine))];
+    const buffer_scanner scan_buffer = chosen.scanner;
+    result.engine = chosen.engine;
     size_t carried = 0;
     bool line_open = false;  // bytes have come since the last newline
     // Resident before the first read, so memory is the same for any input.

@@ -18,10 +18,16 @@ inline constexpr int PIECE_LIMIT = READ_SIZE - 1;
 // line (32,767 characters) can carry.
 inline constexpr size_t PATTERN_LIMIT = size_t{128} * 1024;
 
+// The ways of building the scan's byte masks. All give the same result, and
+// the tests check each against the reference scan in tests/test_support.hpp,
+// which is also the plainest statement of what the scan counts and captures.
+enum class scan_engine { plain, sse2, avx2, avx512 };
+
 struct scan_result {
     int64_t match_count;           // lines holding the pattern; 64 bits so it never wraps
     char captured[CAPTURE_LIMIT];  // the pieces that fitted, in input order, NUL-terminated
     int read_error;                // errno of a failed read, 0 when the input ended normally
+    scan_engine engine;            // the engine that ran
 };
 
 // Where the scan's bytes come from: fills at most `capacity` bytes of `into`
@@ -32,22 +38,45 @@ using block_reader = long (*)(void *source, char *into, size_t capacity);
 // that a signal interrupted.
 long read_descriptor(void *source, char *into, size_t capacity);
 
-// The ways of building the scan's byte masks. All give the same result; the
-// plain one runs everywhere and is what the others are checked against.
-enum class scan_engine { plain, sse2, avx2, avx512 };
-
 struct scan_state;
 using buffer_scanner = void (*)(scan_state &state, const char *buffer, size_t length, size_t new_from);
 
 struct engine_entry {
     scan_engine engine;
-    buffer_scanner scanner;  // nullptr where this build cannot make the engine
-    bool (*supported)();     // whether this processor can run it
+    const char *name;
+    buffer_scanner scanner;
+    bool (*runs)();  // whether this build and processor run it
 };
 
-// Every engine, the fastest first.
-inline constexpr size_t ENGINE_COUNT = 4;
-extern const engine_entry ENGINES[ENGINE_COUNT];
+// Each engine's scan of one buffer, and whether this build and processor
+// run it. An engine file built without its instruction set (on another
+// processor) says it never runs.
+void plain_scan(scan_state &state, const char *buffer, size_t length, size_t new_from);
+void sse2_scan(scan_state &state, const char *buffer, size_t length, size_t new_from);
+void avx2_scan(scan_state &state, const char *buffer, size_t length, size_t new_from);
+void avx512_scan(scan_state &state, const char *buffer, size_t length, size_t new_from);
+bool sse2_runs();
+bool avx2_runs();
+bool avx512_runs();
+inline bool always_runs()
+{
+    return true;
+}
+
+// Every engine, the fastest first; the plain one, last, runs everywhere.
+// Constant: the table holds addresses only, so it is filled before any code
+// runs, and may be read from another file's static initializer.
+inline constexpr engine_entry ENGINES[] = {
+    {scan_engine::avx512, "AVX-512", avx512_scan, avx512_runs},
+    {scan_engine::avx2, "AVX2", avx2_scan, avx2_runs},
+    {scan_engine::sse2, "SSE2", sse2_scan, sse2_runs},
+    {scan_engine::plain, "plain", plain_scan, always_runs},
+};
+inline constexpr size_t ENGINE_COUNT = sizeof ENGINES / sizeof ENGINES[0];
+// The lookups stop at the last entry, so it must run everywhere.
+static_assert(ENGINES[ENGINE_COUNT - 1].engine == scan_engine::plain);
+
+const char *engine_name(scan_engine engine);
 
 bool engine_supported(scan_engine engine);
 scan_engine best_engine();  // decided once, on first use

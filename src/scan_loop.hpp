@@ -54,8 +54,6 @@ struct scan_state {
     capture_progress capture;
 };
 
-extern const buffer_scanner plain_scanner, sse2_scanner, avx2_scanner, avx512_scanner;
-
 namespace {
 
 inline uint64_t first_bits(size_t count)
@@ -214,8 +212,8 @@ inline void count_two_way(count_progress &count, const pattern_filter &filter, c
 // lines it holds. Only hits that end in the new bytes count: the carried
 // bytes may hold a shorter form in a line already counted. ASCII patterns
 // never come this way.
-inline void count_any_form(count_progress &count, const pattern_filter *filters, size_t form_count,
-                           const char *buffer, size_t length, size_t new_from)
+inline void count_any_form(count_progress &count, const pattern_filter *filters, size_t form_count, const char *buffer,
+                           size_t length, size_t new_from)
 {
     const char *next_hit[FORM_LIMIT] = {};
     bool searched_out[FORM_LIMIT] = {};

@@ -43,7 +43,7 @@ struct plain_engine {
     {
         uint64_t mask = 0;
         for (unsigned i = 0; i < CHUNK / 8; i++)
-            mask |= gather(equal_bits(load_word(bytes + 8 * i), wanted)) << (8 * i);
+            mask |= gather(equal_bits(load_word(bytes + size_t{8} * i), wanted)) << (8 * i);
         return mask;
     }
 
@@ -56,7 +56,7 @@ struct plain_engine {
         uint64_t any = 0;
         for (unsigned i = 0; i < CHUNK / 8; i++) {
             uint64_t x;
-            std::memcpy(&x, bytes + 8 * i, sizeof x);
+            std::memcpy(&x, bytes + size_t{8} * i, sizeof x);
             x ^= spread;
             any |= (x - LOW_BITS) & ~x;
         }
@@ -66,4 +66,7 @@ struct plain_engine {
 
 }  // namespace
 
-const buffer_scanner plain_scanner = scan_buffer<plain_engine>;
+void plain_scan(scan_state &state, const char *buffer, size_t length, size_t new_from)
+{
+    scan_buffer<plain_engine>(state, buffer, length, new_from);
+}

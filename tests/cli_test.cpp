@@ -71,7 +71,8 @@ TEST(cli, failing_streams_are_reported)
         {"stdout_full", listing, "/dev/full", "",
          "active-users: cannot write standard output: No space left on device\n"},
         {"stdout_closed", listing, "-", "", "active-users: cannot write standard output: Bad file descriptor\n"},
-        {"read_fails_nothing_written", "/", "/dev/full", "", "active-users: cannot read standard input: Is a directory\n"},
+        {"read_fails_nothing_written", "/", "/dev/full", "",
+         "active-users: cannot read standard input: Is a directory\n"},
     };
     for (const auto &c : cases) {
         run_outcome run = run_program({{}, c.stdin_path, {}, c.stdout_path});

@@ -114,9 +114,15 @@ TEST(decode, marks_malformed_units_and_text_rules)
         {"lone_low", le(u"a") + std::string("\x00\xDE", 2) + le(u"b", false), false, "a\uFFFDb"},
         {"odd_last_byte", le(u"ab") + "c", false, "ab\uFFFD"},
         {"crlf_stays_without_rules", le(u"a\r\n"), false, "a\r\n"},
-        {"text_rules_on_bytes", "a\r\nb\r\r\nc\r\x1a" "d\n", true, "a\nb\r\nc\r"},
+        {"text_rules_on_bytes",
+         "a\r\nb\r\r\nc\r\x1a"
+         "d\n",
+         true, "a\nb\r\nc\r"},
         {"text_rules_cr_at_end", "a\r", true, "a\r"},
-        {"text_rules_on_decoded_text", le(u"a\r\nb\x1a" u"c"), true, "a\nb"},
+        {"text_rules_on_decoded_text",
+         le(u"a\r\nb\x1a"
+            u"c"),
+         true, "a\nb"},
         // U+041A holds the byte 0x1A and U+0D0A the pair CR LF, in either order.
         {"unit_bytes_are_not_text_rules", le(u"\u041A\u0D0A\u0A0D"), true, "\u041A\u0D0A\u0A0D"},
     };
@@ -132,8 +138,10 @@ TEST(decode, marks_malformed_units_and_text_rules)
 TEST(decode, utf16_listings_match_reference)
 {
     std::mt19937_64 random(15);
-    const std::u16string words[] = {u" Active ", u" Активно ", u"x", u"\n", u"\r\n", std::u16string(1, u'\0'),
-                                    u"\U0001F600", u"アクティブ", std::u16string(700, u'y'), u"\xD800"};
+    const std::u16string words[] = {u" Active ",   u" Активно ",  u"x",
+                                    u"\n",         u"\r\n",       std::u16string(1, u'\0'),
+                                    u"\U0001F600", u"アクティブ", std::u16string(700, u'y'),
+                                    u"\xD800"};
     for (int round = 0; round < 300; round++) {
         std::u16string text;
         const size_t target = random() % 4 == 0 ? 200000 : random() % 3000;

@@ -43,6 +43,9 @@ inline scan_outcome scan_text(const std::string &input, const char *pattern, sca
     memory_source source{input.data(), input.size(), 0, read_most};
     static scan_result result;  // 8 KB: kept off the fuzzer's small stack
     result = scan_input(pattern, read_memory, &source, engine);
+    // An engine other than the one asked for would pass for it unseen.
+    if (result.engine != engine)
+        return {-1, std::string(engine_name(result.engine)) + " ran, not " + engine_name(engine)};
     return {result.match_count, result.captured};
 }
 
