@@ -5,29 +5,15 @@
 #include <cstdio>
 #include <string>
 
+#include "../tests/listing.hpp"
 #include "../tests/test_support.hpp"
 
 namespace {
 
-// A session listing like bench/make_listing writes, built in memory.
+// A session listing like bench/make_listing writes, with lines of one length.
 std::string listing(size_t size, unsigned active_percent, size_t line_length = 60)
 {
-    std::string text = "SESSION      USER            ID     STATE   IDLE   LOGON TIME\n";
-    unsigned long long state = 88172645463325252ULL;
-    for (unsigned long long session = 0; text.size() < size; session++) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        bool active = state % 100 < active_percent;
-        char line[128];
-        std::snprintf(line, sizeof line, "rdp-tcp#%-5llu %c.%-13s %-6llu %-7s %-6s 2026-12-%02llu", session % 100000,
-                      static_cast<char>('a' + state % 26), "nakamura", 2 + session % 65000, active ? "Active" : "Disc",
-                      active ? "." : "3:07", 1 + state % 28);
-        std::string entry = line;
-        entry.resize(line_length - 1, ' ');
-        text += entry + "\n";
-    }
-    return text;
+    return session_listing(size, {active_percent, line_length - 1, line_length - 1});
 }
 
 void scan(benchmark::State &run, const std::string &input, const std::string &pattern, scan_engine engine)

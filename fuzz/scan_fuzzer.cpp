@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "../tests/test_support.hpp"
@@ -75,11 +76,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("capture", read_size, static_cast<int>(engine));
     }
 
-    status_colour colour = classify_count(expected.match_count, settings.yellow_limit, settings.red_limit);
-    status_colour reference = expected.match_count > settings.red_limit      ? status_colour::red
-                              : expected.match_count > settings.yellow_limit ? status_colour::yellow
-                                                                             : status_colour::green;
-    if (colour != reference)
+    // The rule as data: each colour with the limit its count must pass, red
+    // first; green when neither is passed. Not the program's own if-chain.
+    const int64_t count = expected.match_count;
+    const struct {
+        status_colour colour;
+        int64_t passed;  // the count must be above this
+    } rules[] = {{status_colour::red, settings.red_limit}, {status_colour::yellow, settings.yellow_limit}};
+    status_colour reference = status_colour::green;
+    for (size_t i = std::size(rules); i-- > 0;) {
+        if (count - rules[i].passed >= 1)
+            reference = rules[i].colour;
+    }
+    if (classify_count(count, settings.yellow_limit, settings.red_limit) != reference)
         fail("colour", 0, 0);
     return 0;
 }

@@ -115,7 +115,7 @@ size_t carry_over(scan_state &state, size_t length)
     size_t keep_from = length;
     if (!state.count.in_matched_line && m > 1)
         keep_from = length - (length < m - 1 ? length : m - 1);
-    if (capture.length < CAPTURE_LIMIT - 1 && capture.piece_start < keep_from)
+    if (capture_has_room(capture) && capture.piece_start < keep_from)
         keep_from = capture.piece_start;
     std::memmove(buffer, buffer + keep_from, length - keep_from);
     capture.piece_start = capture.piece_start > keep_from ? capture.piece_start - keep_from : 0;
@@ -179,7 +179,7 @@ scan_result scan_input(const pattern_forms &forms, block_reader read_block, void
     }
 
     capture_progress &capture = state.capture;
-    if (capture.length < CAPTURE_LIMIT - 1 && capture.piece_start < carried)
+    if (capture_has_room(capture) && capture.piece_start < carried)
         end_piece(capture, buffer, carried, capture.piece_may_hold_nul);
     // A last line without a newline counts as a line; the empty pattern is in it.
     const bool last_counts = state.count.in_matched_line || (state.filters[0].length == 0 && line_open);

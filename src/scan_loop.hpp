@@ -39,13 +39,24 @@ struct count_progress {
     bool dense;            // more than one chunk in 8 of the last buffer held candidates
 };
 
-// piece_start is an index into the current buffer.
+// How the capture follows the input: the rules are those of reference_scan
+// in tests/test_support.hpp, which states them in twenty plain lines. Pieces
+// end at a newline or after PIECE_LIMIT bytes; each is seen up to its first
+// NUL; it goes in whole when it fits, else not at all. piece_start is an
+// index into the current buffer.
 struct capture_progress {
     char *captured;
     size_t length;
     size_t piece_start;       // where the open piece began
     bool piece_may_hold_nul;  // a NUL was seen near the open piece: search it for one at its end
 };
+
+// With no room for one more character the capture can take nothing more
+// that changes it, and the scan stops following pieces.
+inline bool capture_has_room(const capture_progress &capture)
+{
+    return capture.length < CAPTURE_LIMIT - 1;
+}
 
 struct scan_state {
     pattern_filter filters[FORM_LIMIT];  // one for each form of the pattern
@@ -303,8 +314,12 @@ size_t skip_unfitting(capture_progress &capture, const char *buffer, size_t at, 
         // Past the first newline, or the chunk's end without one; no branch.
         const size_t piece_end = at + lowest_bit(newlines | uint64_t{1} << 63) + 1;
         const size_t length = piece_end - piece_start;
-        const bool settled =
-            ((newlines & (newlines - 1)) == 0) & (length <= PIECE_LIMIT) & ((newlines == 0) | (length >= too_long));
+        // Non-short-circuit &, |: one branch for the whole test.
+        const bool one_piece_at_most = (newlines & (newlines - 1)) == 0;
+        const bool not_cut = length <= PIECE_LIMIT;
+        const bool piece_stays_open = newlines == 0;
+        const bool ends_too_long_to_fit = length >= too_long;
+        const bool settled = one_piece_at_most & not_cut & (piece_stays_open | ends_too_long_to_fit);
         if (!settled || (!nul_free && engine::has_byte(buffer + at, '\0')))
             break;
         piece_start = newlines ? piece_end : piece_start;
@@ -323,7 +338,7 @@ void capture_pieces(capture_progress &capture, const char *buffer, size_t at, si
     bool nul_free = false;
     if constexpr (engine::PREFERS_MEMCHR)
         nul_free = at < end && !std::memchr(buffer + at, '\0', end - at);
-    while (at < end && capture.length < CAPTURE_LIMIT - 1) {
+    while (at < end && capture_has_room(capture)) {
         at = skip_unfitting<engine>(capture, buffer, at, end, nul_free);
         if (at < end) {
             const size_t chunk_end = at + CHUNK < end ? at + CHUNK : end;

@@ -14,7 +14,7 @@ constexpr uint64_t HIGH_BITS = 0x8080808080808080;
 // machine's byte order.
 inline uint64_t load_word(const char *bytes)
 {
-    uint64_t word;
+    uint64_t word = 0;
     std::memcpy(&word, bytes, sizeof word);
     if constexpr (std::endian::native == std::endian::big)
         word = __builtin_bswap64(word);
@@ -55,7 +55,7 @@ struct plain_engine {
         const uint64_t spread = LOW_BITS * static_cast<unsigned char>(wanted);
         uint64_t any = 0;
         for (unsigned i = 0; i < CHUNK / 8; i++) {
-            uint64_t x;
+            uint64_t x = 0;
             std::memcpy(&x, bytes + size_t{8} * i, sizeof x);
             x ^= spread;
             any |= (x - LOW_BITS) & ~x;

@@ -45,12 +45,8 @@ TEST(cli, reports_byte_for_byte)
         {"question_pattern", {"?", "0", "0"}, "a?\n", "red T []\n\na?\n\n\n1 users active\n"},
     };
     for (const auto &c : cases) {
-        std::string path = input_file(c.input);
-        run_outcome run = run_program({c.arguments, path});
-        unlink(path.c_str());
-        EXPECT_EQ(without_timestamp(run), c.report) << c.name;
-        EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(run.err, "") << c.name;
+        const temp_file listing(c.input);
+        expect_run(run_program({c.arguments, listing.path}), c.report, 0, "", c.name);
     }
 }
 
@@ -58,7 +54,8 @@ TEST(cli, reports_byte_for_byte)
 // job can take a colour from it.
 TEST(cli, failing_streams_are_reported)
 {
-    std::string listing = input_file("1 a Active x\n");
+    const temp_file listing_file("1 a Active x\n");
+    const std::string &listing = listing_file.path;
     struct {
         const char *name;
         std::string stdin_path, stdout_path;
@@ -83,7 +80,6 @@ TEST(cli, failing_streams_are_reported)
             << c.name;
         EXPECT_EQ(run.status, c.err.empty() ? 0 : 1) << c.name;
     }
-    unlink(listing.c_str());
 }
 
 // Windows's text mode, only where the program runs in it: CR LF reads as a
@@ -92,12 +88,8 @@ TEST(cli, text_mode_input)
 {
     if (!text_mode())
         GTEST_SKIP() << "only for a Windows build";
-    std::string path = input_file("a Active \r\nb\r\n\x1a c Active \n");
-    run_outcome run = run_program({{}, path});
-    unlink(path.c_str());
-    EXPECT_EQ(without_timestamp(run), expected_report("green", "a Active \nb\n", 1));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
+    const temp_file listing("a Active \r\nb\r\n\x1a c Active \n");
+    expect_run(run_program({{}, listing.path}), expected_report("green", "a Active \nb\n", 1), 0, "", "ctrl_z");
 }
 
 // Command lines as an administrator types them into cmd.exe, each run from a
@@ -134,22 +126,13 @@ TEST(cli, typed_into_cmd_exe)
         return converted;
     };
     for (const auto &c : cases) {
-        std::string listing = input_file(c.input);
+        const temp_file listing(c.input);
         std::string line = c.line;
         line.replace(line.find("PROGRAM"), 7, windows_path(program_path()));
-        line.replace(line.find("LISTING"), 7, windows_path(listing));
-        char script[] = "/tmp/active-users-XXXXXX.cmd";
-        int descriptor = mkstemps(script, 4);
-        std::string text = "@" + line + "\r\n";
-        ASSERT_EQ(write(descriptor, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-        close(descriptor);
+        line.replace(line.find("LISTING"), 7, windows_path(listing.path));
+        const temp_file script("@" + line + "\r\n", ".cmd");
         run_request request{{}, "/dev/null"};
-        request.command = {"cmd", "/c", windows_path(script)};
-        run_outcome run = run_program(request);
-        unlink(listing.c_str());
-        unlink(script);
-        EXPECT_EQ(without_timestamp(run), c.report) << c.name << ": " << line;
-        EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(run.err, "") << c.name;
+        request.command = {"cmd", "/c", windows_path(script.path)};
+        expect_run(run_program(request), c.report, 0, "", std::string(c.name) + ": " + line);
     }
 }

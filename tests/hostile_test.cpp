@@ -51,12 +51,10 @@ std::string capture_of_long_line(size_t length, const std::string &tail)
 
 long small_input_peak()
 {
-    std::string path = input_file(std::string(1024, 'a') + "\n");
-    run_request request{{}, path};
+    const temp_file listing(std::string(1024, 'a') + "\n");
+    run_request request{{}, listing.path};
     request.measure_memory = true;
-    run_outcome run = run_program(request);
-    unlink(path.c_str());
-    return run.peak_kib;
+    return run_program(request).peak_kib;
 }
 
 }  // namespace
@@ -70,14 +68,14 @@ TEST(hostile, gigabyte_line_from_a_pipe)
         size_t pattern_at;
     } cases[] = {
         {"pattern_at_very_end", size - pattern.size()},
-        {"pattern_across_block_boundary", 512 * 65536 - 3},
+        // Where a pipe's reads fall is the kernel's choice; the in-process
+        // tests cut reads at every size.
+        {"pattern_mid_stream", 512 * 65536 - 3},
     };
     for (const auto &c : cases) {
         run_outcome run = run_program({{}, "", one_long_line(size, c.pattern_at, pattern)});
         std::string tail = c.pattern_at + pattern.size() == size ? pattern : "";
-        EXPECT_EQ(without_timestamp(run), expected_report("green", capture_of_long_line(size, tail), 1)) << c.name;
-        EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(run.err, "") << c.name;
+        expect_run(run, expected_report("green", capture_of_long_line(size, tail), 1), 0, "", c.name);
     }
 }
 
@@ -123,9 +121,7 @@ TEST(hostile, slow_count_past_32_bits)
                                        write_all(pipe, newlines.data(), newlines.size(), lines / MIB);
                                        write_all(pipe, newlines.data(), lines % MIB);
                                    }});
-    EXPECT_EQ(without_timestamp(run), expected_report("red", std::string(7999, '\n'), 2147483651LL));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
+    expect_run(run, expected_report("red", std::string(7999, '\n'), 2147483651LL), 0, "", "2^31 + 3 lines");
 }
 
 TEST(hostile, binary_and_odd_line_ends)
@@ -149,14 +145,11 @@ TEST(hostile, binary_and_odd_line_ends)
         {"nul_then_pattern", std::string("ab\0 Active \n", 12), " Active "},
     };
     for (const auto &c : cases) {
-        std::string path = input_file(c.input);
-        run_outcome run = run_program({{c.pattern}, path});
-        unlink(path.c_str());
+        const temp_file listing(c.input);
         scan_outcome expected = reference_scan(c.input, c.pattern);
         // Every case counts at most 7 lines: green with the default limits.
-        EXPECT_EQ(without_timestamp(run), expected_report("green", expected.captured, expected.match_count)) << c.name;
-        EXPECT_EQ(run.status, 0) << c.name;
-        EXPECT_EQ(run.err, "") << c.name;
+        expect_run(run_program({{c.pattern}, listing.path}),
+                   expected_report("green", expected.captured, expected.match_count), 0, "", c.name);
     }
 }
 
@@ -167,14 +160,11 @@ TEST(hostile, extreme_patterns)
     for (size_t length : {size_t{1}, size_t{510}, size_t{511}, size_t{131071}}) {
         std::string pattern(length, 'p');
         std::string input = pattern + "\n" + pattern.substr(1) + "\n" + "q" + pattern + "q\n";
-        std::string path = input_file(input);
-        run_outcome run = run_program({{pattern}, path});
-        unlink(path.c_str());
+        const temp_file listing(input);
         scan_outcome expected = reference_scan(input, pattern);
         EXPECT_EQ(expected.match_count, 2);
-        EXPECT_EQ(without_timestamp(run), expected_report("green", expected.captured, expected.match_count)) << length;
-        EXPECT_EQ(run.status, 0) << length;
-        EXPECT_EQ(run.err, "") << length;
+        expect_run(run_program({{pattern}, listing.path}),
+                   expected_report("green", expected.captured, expected.match_count), 0, "", std::to_string(length));
     }
     run_outcome refused = run_program({{std::string(131072, 'p')}, "/dev/null", {}, "", false});
     EXPECT_EQ(refused.spawn_error, E2BIG);
@@ -197,12 +187,8 @@ TEST(hostile, extreme_limits)
         {"", "", "red"},
         {"abc", "11", "red"},
     };
-    std::string path = input_file(input);
-    for (const auto &c : cases) {
-        run_outcome run = run_program({{" Active ", c.yellow, c.red}, path});
-        EXPECT_EQ(without_timestamp(run), expected_report(c.colour, input, 12)) << c.yellow << " / " << c.red;
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.err, "");
-    }
-    unlink(path.c_str());
+    const temp_file listing(input);
+    for (const auto &c : cases)
+        expect_run(run_program({{" Active ", c.yellow, c.red}, listing.path}), expected_report(c.colour, input, 12), 0,
+                   "", c.yellow + " / " + c.red);
 }

@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <functional>
@@ -57,14 +58,23 @@ inline std::string slurp(const std::string &path)
     return text.str();
 }
 
-inline std::string input_file(const std::string &contents)
-{
-    char name[] = "/tmp/active-users-in-XXXXXX";
-    int descriptor = mkstemp(name);
-    EXPECT_EQ(write(descriptor, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
-    close(descriptor);
-    return name;
-}
+// A file that holds `contents` for as long as the object lives. `suffix`
+// gives the name an ending, such as ".cmd".
+struct temp_file {
+    std::string path;
+
+    explicit temp_file(const std::string &contents, const char *suffix = "")
+    {
+        std::string name = std::string("/tmp/active-users-XXXXXX") + suffix;
+        const int descriptor = mkstemps(name.data(), static_cast<int>(std::strlen(suffix)));
+        EXPECT_EQ(write(descriptor, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
+        close(descriptor);
+        path = name;
+    }
+    ~temp_file() { unlink(path.c_str()); }
+    temp_file(const temp_file &) = delete;
+    temp_file &operator=(const temp_file &) = delete;
+};
 
 // Writes all of `data`, `times` times over; stops quietly if the reader has gone.
 inline void write_all(int descriptor, const char *data, size_t size, size_t times = 1)
@@ -104,18 +114,12 @@ inline std::string program_path()
     return program && *program ? program : ACTIVE_USERS_BINARY;
 }
 
-inline run_outcome run_program(const run_request &request)
+// The child's standard streams: input from a file, the pipe's read end or
+// closed; output to `out_name`, a device or closed; errors to `err_name`.
+inline void plan_streams(posix_spawn_file_actions_t &actions, const run_request &request, const int feed_pipe[2],
+                         const char *out_name, const char *err_name)
 {
-    signal(SIGPIPE, SIG_IGN);
-    char out_name[] = "/tmp/active-users-out-XXXXXX";
-    char err_name[] = "/tmp/active-users-err-XXXXXX";
-    close(mkstemp(out_name));
-    close(mkstemp(err_name));
-    int feed_pipe[2] = {-1, -1};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     if (request.feed) {
-        EXPECT_EQ(pipe(feed_pipe), 0);
         posix_spawn_file_actions_adddup2(&actions, feed_pipe[0], 0);
         posix_spawn_file_actions_addclose(&actions, feed_pipe[0]);
         posix_spawn_file_actions_addclose(&actions, feed_pipe[1]);
@@ -130,13 +134,15 @@ inline run_outcome run_program(const run_request &request)
         posix_spawn_file_actions_addopen(
             &actions, 1, request.stdout_path.empty() ? out_name : request.stdout_path.c_str(), O_WRONLY | O_TRUNC, 0);
     posix_spawn_file_actions_addopen(&actions, 2, err_name, O_WRONLY | O_TRUNC, 0);
+}
 
+// The command line: /usr/bin/time when memory is measured, the wrapper, then
+// the program and its arguments or the request's own command.
+inline std::vector<std::string> command_words(const run_request &request, const char *peak_name)
+{
     std::vector<std::string> words;
-    char peak_name[] = "/tmp/active-users-peak-XXXXXX";
-    if (request.measure_memory) {
-        close(mkstemp(peak_name));
+    if (request.measure_memory)
         words = {"/usr/bin/time", "-f", "%M", "-o", peak_name};
-    }
     const char *wrapper = std::getenv("ACTIVE_USERS_WRAPPER");
     if (request.wrapped && wrapper && *wrapper) {
         std::istringstream split(wrapper);
@@ -149,6 +155,36 @@ inline run_outcome run_program(const run_request &request)
     } else {
         words.insert(words.end(), request.command.begin(), request.command.end());
     }
+    return words;
+}
+
+// Feeds the pipe, if any, and waits: the exit status, or 128 + the signal.
+inline int wait_for(pid_t child, const run_request &request, int feed_end)
+{
+    if (request.feed) {
+        std::thread writer([&] {
+            request.feed(feed_end);
+            close(feed_end);
+        });
+        writer.join();
+    }
+    int wait_status = 0;
+    waitpid(child, &wait_status, 0);
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+inline run_outcome run_program(const run_request &request)
+{
+    signal(SIGPIPE, SIG_IGN);
+    const temp_file out(""), err(""), peak("");
+    int feed_pipe[2] = {-1, -1};
+    if (request.feed) {
+        EXPECT_EQ(pipe(feed_pipe), 0);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    plan_streams(actions, request, feed_pipe, out.path.c_str(), err.path.c_str());
+    std::vector<std::string> words = command_words(request, peak.path.c_str());
     std::vector<char *> argv;
     for (std::string &word : words)
         argv.push_back(word.data());
@@ -161,33 +197,19 @@ inline run_outcome run_program(const run_request &request)
     posix_spawn_file_actions_destroy(&actions);
     if (request.feed)
         close(feed_pipe[0]);
-    if (outcome.spawn_error == 0) {
-        if (request.feed) {
-            std::thread writer([&] {
-                request.feed(feed_pipe[1]);
-                close(feed_pipe[1]);
-            });
-            writer.join();
-        }
-        int wait_status = 0;
-        waitpid(child, &wait_status, 0);
-        outcome.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-    } else if (request.feed) {
+    if (outcome.spawn_error == 0)
+        outcome.status = wait_for(child, request, feed_pipe[1]);
+    else if (request.feed)
         close(feed_pipe[1]);
-    }
     outcome.ended = std::time(nullptr);
-    outcome.out = slurp(out_name);
-    outcome.err = slurp(err_name);
+    outcome.out = slurp(out.path);
+    outcome.err = slurp(err.path);
     if (text_mode()) {
         outcome.out = from_text_mode(outcome.out);
         outcome.err = from_text_mode(outcome.err);
     }
-    if (request.measure_memory) {
-        outcome.peak_kib = std::atol(slurp(peak_name).c_str());
-        unlink(peak_name);
-    }
-    unlink(out_name);
-    unlink(err_name);
+    if (request.measure_memory)
+        outcome.peak_kib = std::atol(slurp(peak.path).c_str());
     return outcome;
 }
 
@@ -211,6 +233,15 @@ inline std::string without_timestamp(const run_outcome &run)
     }
     EXPECT_TRUE(seen) << header.str(2) << " is not the time of the run";
     return run.out.substr(0, header.position(2)) + "T" + run.out.substr(header.position(2) + header.length(2));
+}
+
+// The report, with "T" for the time, the status and standard error of a run.
+inline void expect_run(const run_outcome &run, const std::string &report, int status, const std::string &err,
+                       const std::string &name)
+{
+    EXPECT_EQ(without_timestamp(run), report) << name;
+    EXPECT_EQ(run.status, status) << name;
+    EXPECT_EQ(run.err, err) << name;
 }
 
 // The report the program should print, with "T" for the timestamp.

@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include "listing.hpp"
+#include "search.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -79,6 +81,10 @@ std::vector<scan_case> scan_cases()
         // does not fit and a newline that does.
         {"line_of_511_when_nearly_full", base + std::string(497, 'd') + "\n" + std::string(510, 'e') + "\n", "e", 1,
          base + std::string(497, 'd') + "\n\n"},
+        {"last_unterminated_piece_fills_to_bound", base + std::string(497, 'c') + "\nx", "x", 1, "="},
+        // A line holds one newline, at its end: these can never be in one.
+        {"newline_then_byte", "x\nab\n", "\na", 0, "="},
+        {"long_pattern_ending_in_newline", repeat(std::string(40, 'q') + "\n", 2), std::string(40, 'q') + "\n", 2, "="},
     };
     // Patterns around each multiple of 8 bytes, beside a line that differs
     // from them only in their last byte.
@@ -199,22 +205,12 @@ TEST(scan_input, matches_reference_on_random_inputs)
 
 namespace {
 
-// A listing of `lines` lines of random length in [shortest, longest], with the
-// pattern in about `active_percent` of those long enough to hold it.
-std::string listing(std::mt19937_64 &random, size_t lines, unsigned active_percent, size_t shortest, size_t longest,
-                    const std::string &pattern = " Active ")
+// About `lines` lines of [shortest, longest] bytes, `active_percent` of them
+// holding `active` where it fits.
+std::string listing(uint64_t seed, size_t lines, unsigned active_percent, size_t shortest, size_t longest,
+                    const char *active = " Active ")
 {
-    static const char LETTERS[] = "abcdefghij klmnop:.";
-    std::string text;
-    for (size_t i = 0; i < lines; i++) {
-        std::string line(shortest + random() % (longest - shortest + 1), ' ');
-        for (char &byte : line)
-            byte = LETTERS[random() % (sizeof LETTERS - 1)];
-        if (random() % 100 < active_percent && line.size() >= pattern.size())
-            line.replace(random() % (line.size() - pattern.size() + 1), pattern.size(), pattern);
-        text += line + '\n';
-    }
-    return text;
+    return session_listing(lines * (shortest + longest) / 2, {active_percent, shortest, longest, active}, seed);
 }
 
 }  // namespace
@@ -226,11 +222,18 @@ std::string listing(std::mt19937_64 &random, size_t lines, unsigned active_perce
 TEST(scan_input, long_listings_match_reference)
 {
     std::mt19937_64 random(8);
-    std::string dense = listing(random, 6000, 80, 60, 90);
-    std::string sparse = listing(random, 6000, 1, 60, 90);
+    std::string dense = listing(1, 6000, 80, 60, 90);
+    std::string sparse = listing(2, 6000, 1, 60, 90);
     std::string late_nul = sparse;
     late_nul[late_nul.size() / 2] = '\0';
     std::string late_short_line = dense + "x\n" + sparse;
+    // NULs early in many lines make short visible pieces that still fit.
+    std::string nul_heavy = listing(3, 6000, 50, 60, 90);
+    for (size_t at = 5; at < nul_heavy.size(); at += 700)
+        nul_heavy[at] = '\0';
+    std::string binary(300000, '\0');
+    for (char &byte : binary)
+        byte = static_cast<char>(random() % 64 == 0 ? '\n' : random());
     struct {
         const char *name;
         std::string input;
@@ -239,12 +242,14 @@ TEST(scan_input, long_listings_match_reference)
         {"dense", dense, " Active "},
         {"sparse", sparse, " Active "},
         {"dense_sparse_dense", dense + sparse + dense, " Active "},
-        {"short_lines", listing(random, 30000, 50, 0, 40), " Active "},
-        {"lines_over_a_chunk_with_room_left", listing(random, 4000, 50, 100, 140), " Active "},
-        {"lines_over_a_piece", listing(random, 400, 30, 400, 1500), " Active "},
-        {"two_word_pattern", listing(random, 6000, 80, 60, 90, " Active since "), " Active since "},
+        {"short_lines", listing(4, 30000, 50, 0, 40), " Active "},
+        {"lines_over_a_chunk_with_room_left", listing(5, 4000, 50, 100, 140), " Active "},
+        {"lines_over_a_piece", listing(6, 400, 30, 400, 1500), " Active "},
+        {"two_word_pattern", listing(7, 6000, 80, 60, 90, " Active since "), " Active since "},
         {"late_nul", late_nul, " Active "},
         {"late_short_line", late_short_line, " Active "},
+        {"nul_heavy", nul_heavy, " Active "},
+        {"binary", binary, " Active "},
     };
     for (const auto &c : cases) {
         scan_outcome expected = reference_scan(c.input, c.pattern);
@@ -285,5 +290,39 @@ TEST(scan_input, any_form_counts_a_line_once)
         scan_result result =
             scan_input(pattern_forms{{forms[0].c_str(), forms[1].c_str(), forms[2].c_str()}, 3}, read_memory, &source);
         ASSERT_EQ((scan_outcome{result.match_count, result.captured}), expected) << "round " << round;
+    }
+}
+
+// Two-Way, which the long patterns take, against a naive search: patterns of
+// 33 to 200 bytes over two letters, most built by repeating a short unit
+// (periodic, where the algorithm's shifts are subtle), some ending in a
+// newline, in texts over the same letters.
+TEST(find_two_way, matches_naive_search)
+{
+    std::mt19937_64 random(33);
+    auto letters = [&](size_t length) {
+        std::string text(length, 'a');
+        for (char &c : text)
+            c = random() % 2 ? 'a' : 'b';
+        return text;
+    };
+    for (int round = 0; round < 20000; round++) {
+        const size_t length = 33 + random() % 168;
+        const std::string unit = letters(1 + random() % 6);
+        std::string pattern = random() % 4 ? repeat(unit, length).substr(0, length) : letters(length);
+        if (random() % 4 == 0)
+            pattern[random() % length] ^= 3;  // 'a' <-> 'b': a near period
+        if (random() % 8 == 0)
+            pattern.back() = '\n';
+        // Texts of the same unit with flips, so near matches overlap.
+        std::string text = repeat(unit, 1 + random() % (800 / unit.size()));
+        for (size_t flips = random() % 4; flips > 0; flips--)
+            text[random() % text.size()] ^= 3;
+        text.insert(random() % (text.size() + 1), random() % 2 ? pattern : pattern.substr(1));
+        const two_way_plan plan = plan_two_way(pattern.c_str(), pattern.size());
+        const char *found = find_two_way(plan, text.data(), text.size());
+        const size_t at = text.find(pattern);
+        ASSERT_EQ(found ? static_cast<size_t>(found - text.data()) : std::string::npos, at)
+            << "round " << round << ": " << pattern << " in " << text;
     }
 }
