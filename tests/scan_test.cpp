@@ -286,7 +286,8 @@ TEST(scan_input, any_form_counts_a_line_once)
                                     line.find(forms[2]) != std::string::npos;
             start = end + 1;
         }
-        memory_source source{input.data(), input.size(), 0, 1 + random() % 3000};
+        const size_t read_most = 1 + random() % 3000;
+        memory_source source{input.data(), input.size(), 0, read_most};
         scan_result result =
             scan_input(pattern_forms{{forms[0].c_str(), forms[1].c_str(), forms[2].c_str()}, 3}, read_memory, &source);
         ASSERT_EQ((scan_outcome{result.match_count, result.captured}), expected) << "round " << round;
