@@ -196,17 +196,24 @@ void count_newlines(count_progress &count, const char *buffer, size_t length)
         count.match_count += count_bits(engine::equal_mask(buffer + at, '\n') & first_bits(length - at));
 }
 
+// Counts the matched line that is open at `at` at its newline, and returns
+// where the next line starts, or `length` when the line goes on past it.
+inline size_t end_matched_line(count_progress &count, const char *buffer, size_t at, size_t length)
+{
+    const void *newline = std::memchr(buffer + at, '\n', length - at);
+    if (!newline)
+        return length;
+    count.match_count++;
+    count.in_matched_line = false;
+    return static_cast<size_t>(static_cast<const char *>(newline) - buffer) + 1;
+}
+
 // Long patterns: Two-Way from each match's line end to the next match.
 inline void count_two_way(count_progress &count, const pattern_filter &filter, const char *buffer, size_t length)
 {
     for (size_t at = 0; at < length;) {
         if (count.in_matched_line) {
-            const void *newline = std::memchr(buffer + at, '\n', length - at);
-            if (!newline)
-                return;
-            at = static_cast<size_t>(static_cast<const char *>(newline) - buffer) + 1;
-            count.match_count++;
-            count.in_matched_line = false;
+            at = end_matched_line(count, buffer, at, length);
         } else {
             const char *hit = find_two_way(filter.plan, buffer + at, length - at);
             if (!hit)
@@ -230,12 +237,7 @@ inline void count_any_form(count_progress &count, const pattern_filter *filters,
     bool searched_out[FORM_LIMIT] = {};
     for (size_t at = 0; at < length;) {
         if (count.in_matched_line) {
-            const void *newline = std::memchr(buffer + at, '\n', length - at);
-            if (!newline)
-                return;
-            at = static_cast<size_t>(static_cast<const char *>(newline) - buffer) + 1;
-            count.match_count++;
-            count.in_matched_line = false;
+            at = end_matched_line(count, buffer, at, length);
             continue;
         }
         size_t first = 0;
