@@ -72,6 +72,13 @@ size_t apply_text_rules(input_decoder &decoder, char *into, const char *text, si
     return out;
 }
 
+// Where a read's text goes in `into`: one byte in, under the text-file
+// rules, to leave room for a CR held back from the read before.
+char *text_start(const input_decoder &decoder, char *into)
+{
+    return decoder.text_file_rules ? into + 1 : into;
+}
+
 // Puts a held CR before text that starts at into[1], then applies the rules.
 size_t finish_text(input_decoder &decoder, char *into, size_t length, bool input_ended)
 {
@@ -107,15 +114,12 @@ long decode_raw(input_decoder &decoder, char *into, size_t capacity, bool input_
     to_native_units(decoded, count, little);
     if (input_ended && keep == 1)
         decoded[count++] = 0xFFFD;  // an odd last byte is half a character
-    const size_t length = decoder.encode(decoded, count, into + 1, capacity - 1);
+    const size_t length = decoder.encode(decoded, count, text_start(decoder, into), capacity - 1);
     std::memcpy(decoder.raw, kept, input_ended ? 0 : keep);
     decoder.raw_kept = input_ended ? 0 : keep;
     if (input_ended)
         decoder.ended = true;
-    const size_t out = decoder.text_file_rules ? finish_text(decoder, into, length, input_ended) : length;
-    if (!decoder.text_file_rules)
-        std::memmove(into, into + 1, length);
-    return static_cast<long>(out);
+    return static_cast<long>(decoder.text_file_rules ? finish_text(decoder, into, length, input_ended) : length);
 }
 
 long read_utf16(input_decoder &decoder, char *into, size_t capacity)
@@ -131,8 +135,8 @@ long read_utf16(input_decoder &decoder, char *into, size_t capacity)
 
 long read_bytes(input_decoder &decoder, char *into, size_t capacity)
 {
-    const long got = decoder.read_raw(decoder.raw_source, decoder.text_file_rules ? into + 1 : into,
-                                      decoder.text_file_rules ? capacity - 1 : capacity);
+    char *text = text_start(decoder, into);
+    const long got = decoder.read_raw(decoder.raw_source, text, capacity - static_cast<size_t>(text - into));
     if (got == 0)
         decoder.ended = true;
     if (got < 0 || !decoder.text_file_rules)
@@ -144,12 +148,13 @@ long read_bytes(input_decoder &decoder, char *into, size_t capacity)
 // UTF-16LE and FE FF UTF-16BE; anything else is bytes, read as they come.
 long read_first(input_decoder &decoder, char *into, size_t capacity)
 {
-    unsigned char *start = reinterpret_cast<unsigned char *>(into + 1);
+    char *text = text_start(decoder, into);
+    const unsigned char *start = reinterpret_cast<const unsigned char *>(text);
     const size_t room = raw_room(capacity);
     size_t got = 0;
     // A mark may arrive a byte at a time through a pipe.
     while (got < 2) {
-        const long more = decoder.read_raw(decoder.raw_source, into + 1 + got, room - got);
+        const long more = decoder.read_raw(decoder.raw_source, text + got, room - got);
         if (more < 0)
             return -1;
         if (more == 0)
@@ -166,10 +171,7 @@ long read_first(input_decoder &decoder, char *into, size_t capacity)
     decoder.encoding = input_encoding::bytes;
     if (input_ended)
         decoder.ended = true;
-    if (decoder.text_file_rules)
-        return static_cast<long>(finish_text(decoder, into, got, input_ended));
-    std::memmove(into, into + 1, got);
-    return static_cast<long>(got);
+    return static_cast<long>(decoder.text_file_rules ? finish_text(decoder, into, got, input_ended) : got);
 }
 
 }  // namespace
