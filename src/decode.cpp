@@ -28,20 +28,27 @@ size_t raw_room(size_t capacity)
     return room < RAW_SIZE ? room : RAW_SIZE;
 }
 
+// The unit whose two bytes start at `pair`, in the input's byte order.
+uint16_t unit_from(const unsigned char *pair, bool little)
+{
+    return static_cast<uint16_t>(little ? pair[0] | pair[1] << 8 : pair[0] << 8 | pair[1]);
+}
+
 // Turns the units' bytes, in place, into this machine's order: nothing to
 // do for UTF-16LE on a little-endian machine, the usual case.
 void to_native_units(uint16_t *units, size_t count, bool little)
 {
-    unsigned char *bytes = reinterpret_cast<unsigned char *>(units);
     if (little == (std::endian::native == std::endian::little))
-        return;  // already in this machine's order
-    if (little) {
-        for (size_t i = 0; i < count; i++)
-            units[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-    } else {
-        for (size_t i = 0; i < count; i++)
-            units[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
-    }
+        return;
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(units);
+    for (size_t i = 0; i < count; i++)
+        units[i] = unit_from(bytes + 2 * i, little);
+}
+
+// Whether units[i] and units[i + 1] make one character.
+bool pair_at(const uint16_t *units, size_t i, size_t count)
+{
+    return is_high_surrogate(units[i]) && i + 1 < count && is_low_surrogate(units[i + 1]);
 }
 
 // Copies text[from, length) to `into` under the text-file rules: the CR of
@@ -99,12 +106,9 @@ long decode_raw(input_decoder &decoder, char *into, size_t capacity, bool input_
     const size_t bytes = decoder.raw_kept;
     const unsigned char *raw = reinterpret_cast<const unsigned char *>(decoder.raw);
     const bool little = decoder.encoding == input_encoding::utf16le;
-    auto unit_at = [&](size_t i) {
-        return static_cast<uint16_t>(little ? raw[2 * i] | raw[2 * i + 1] << 8 : raw[2 * i] << 8 | raw[2 * i + 1]);
-    };
     size_t count = bytes / 2;
     size_t keep = bytes % 2;
-    if (!input_ended && count > 0 && is_high_surrogate(unit_at(count - 1))) {
+    if (!input_ended && count > 0 && is_high_surrogate(unit_from(raw + 2 * (count - 1), little))) {
         count--;
         keep += 2;
     }
@@ -236,7 +240,7 @@ size_t utf16_to_utf8(uint16_t *units, size_t count, char *out, size_t)
         if (i == count)
             break;
         uint32_t code = units[i];
-        if (is_high_surrogate(units[i]) && i + 1 < count && is_low_surrogate(units[i + 1]))
+        if (pair_at(units, i, count))
             code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00U);
         else if (is_high_surrogate(units[i]) || is_low_surrogate(units[i]))
             code = 0xFFFD;
@@ -261,14 +265,8 @@ size_t utf16_to_utf8(uint16_t *units, size_t count, char *out, size_t)
 
 void repair_utf16(uint16_t *units, size_t count)
 {
-    // Most text has no surrogate at all: a branch-free look first.
-    unsigned any = 0;
-    for (size_t i = 0; i < count; i++)
-        any |= (units[i] & 0xF800) == 0xD800;
-    if (!any)
-        return;
     for (size_t i = 0; i < count; i++) {
-        if (is_high_surrogate(units[i]) && i + 1 < count && is_low_surrogate(units[i + 1]))
+        if (pair_at(units, i, count))
             i++;
         else if (is_high_surrogate(units[i]) || is_low_surrogate(units[i]))
             units[i] = 0xFFFD;

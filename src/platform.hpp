@@ -1,7 +1,7 @@
 // What differs between the POSIX systems and the Windows runtime: raw reads
 // and the text-file rules, the console's encoding, the local calendar time,
-// resident memory and the processor's vector features. CMake builds platform_posix.cpp or platform_windows.cpp, and
-// platform_cpu.c for both.
+// resident memory and the processor's vector features. CMake builds
+// platform_posix.cpp or platform_windows.cpp, and platform_cpu.c for both.
 #pragma once
 
 #include <cstddef>
