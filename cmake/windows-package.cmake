@@ -21,16 +21,18 @@ foreach(document packaging/windows/README.txt LICENSE)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}.txt DESTINATION .)
 endforeach()
 
+# The HTML manual is the only one a Windows reader gets, so an archive
+# without it is no archive: stop here rather than package one that lacks it.
 find_program(MANDOC mandoc)
-if(MANDOC)
-  add_custom_command(OUTPUT active-users.html
-    COMMAND ${MANDOC} -T html ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/active-users.man > active-users.html
-    DEPENDS packaging/windows/active-users.man VERBATIM)
-  add_custom_target(documents ALL DEPENDS active-users.html)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/active-users.html DESTINATION .)
-else()
-  message(STATUS "Manual page left out of the archive: mandoc was not found")
+if(NOT MANDOC)
+  message(FATAL_ERROR "mandoc was not found: install the mandoc package to make active-users.html "
+                      "for the Windows archive")
 endif()
+add_custom_command(OUTPUT active-users.html
+  COMMAND ${MANDOC} -T html ${CMAKE_CURRENT_SOURCE_DIR}/packaging/windows/active-users.man > active-users.html
+  DEPENDS packaging/windows/active-users.man VERBATIM)
+add_custom_target(documents ALL DEPENDS active-users.html)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/active-users.html DESTINATION .)
 
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "64")
   set(windows_arch x64)
