@@ -13,9 +13,10 @@ inline constexpr int LINE_BUFFER_SIZE = 512;
 inline constexpr int READ_SIZE = LINE_BUFFER_SIZE - 1;
 inline constexpr int PIECE_LIMIT = READ_SIZE - 1;
 
-// The longest pattern the fixed buffers can follow across reads. It is more
-// than the longest single argument Linux (131,071 bytes) or a Windows command
-// line (32,767 characters) can carry.
+// The longest pattern the fixed buffers can follow across reads; a longer
+// one is refused. It is more than a Windows command line (32,767 characters)
+// or a Linux argument with 4 KiB pages (131,071 bytes) can carry, but a
+// kernel with 64 KiB pages takes arguments up to 2 MiB.
 inline constexpr size_t PATTERN_LIMIT = size_t{128} * 1024;
 
 // The ways of building the scan's byte masks. All give the same result, and

@@ -5,6 +5,7 @@
 // against a plain decode-then-scan reference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -104,11 +105,15 @@ TEST(decode, marks_malformed_units_and_text_rules)
         {"no_mark_untouched", "a\r\nb\x1a", false, "a\r\nb\x1a"},
         {"utf8_mark_is_text", "\xEF\xBB\xBF a", false, "\xEF\xBB\xBF a"},
         {"one_byte_no_mark", "\xFF", false, "\xFF"},
+        {"half_a_mark_is_bytes", "\xFF\x41 Active \n", false, "\xFF\x41 Active \n"},
         {"mark_only", "\xFF\xFE", false, ""},
         {"little_endian", le(u"a Активно\n"), false, "a Активно\n"},
         {"big_endian", be(u"a Активно\n"), false, "a Активно\n"},
         {"nul_unit_kept", le(std::u16string(u"a\0b", 3)), false, std::string("a\0b", 3)},
         {"surrogate_pair", le(u"\U0001F600"), false, "\U0001F600"},
+        // Each side of the UTF-8 encoder's lengths and of the surrogate block.
+        {"encoded_length_boundaries", le(u"\u007F\u0080\u07FF\u0800\uD7FF\uE000\uFFFF\U00010000"), false,
+         "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80"},
         {"lone_high_at_end", le(u"a") + "\x3D\xD8", false, "a\uFFFD"},
         {"lone_high_before_letter", le(u"a") + "\x3D\xD8" + le(u"b", false), false, "a\uFFFDb"},
         {"lone_low", le(u"a") + std::string("\x00\xDE", 2) + le(u"b", false), false, "a\uFFFDb"},
@@ -159,4 +164,14 @@ TEST(decode, utf16_listings_match_reference)
         ASSERT_EQ((scan_outcome{result.match_count, result.captured}), expected)
             << "round " << round << ", reads of " << source.read_most;
     }
+}
+
+// What Windows does before converting to the console's code page: a pair
+// stays one character (an emoji in a user name), a lone half becomes U+FFFD.
+TEST(decode, repair_keeps_pairs_and_replaces_lone_surrogates)
+{
+    uint16_t units[] = {0xD83D, 0xDE00, 0xDE00, 0xD800, 'a', 0xD800};
+    const uint16_t expected[] = {0xD83D, 0xDE00, 0xFFFD, 0xFFFD, 'a', 0xFFFD};
+    repair_utf16(units, std::size(units));
+    EXPECT_TRUE(std::equal(units, units + std::size(units), expected));
 }

@@ -1,13 +1,16 @@
 // Classification at and around the limits, the timestamp's form and its
-// fallback, and the report's exact bytes.
+// fallback, the report's exact bytes, and what a run refuses.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "report.hpp"
+#include "run.hpp"
 
 TEST(classify_count, strict_limits_red_tested_first)
 {
@@ -148,4 +151,31 @@ TEST(write_report, failed_write_returns_its_reason)
     static scan_result scan{};
     EXPECT_EQ(write_report(full, status_colour::green, UNKNOWN_TIME, scan), ENOSPC);
     std::fclose(full);
+}
+
+// The longest pattern the scan can follow is taken; one byte more, in any of
+// a pattern's forms, gives a message and no report, never a green one.
+TEST(run_report, refuses_a_pattern_the_scan_cannot_follow)
+{
+    const std::string fits(131072, 'a'), too_long(131073, 'a');
+    struct {
+        pattern_forms forms;
+        int status;
+        const char *report_starts;
+    } cases[] = {
+        {{{fits.c_str()}, 1}, 0, "green "},
+        {{{too_long.c_str()}, 1}, 1, ""},
+        {{{"a", too_long.c_str()}, 2}, 1, ""},
+    };
+    for (const auto &c : cases) {
+        std::FILE *empty_listing = std::tmpfile();
+        std::FILE *out = std::fopen("run_report_test.out", "wb");
+        ASSERT_TRUE(empty_listing && out);
+        EXPECT_EQ(run_report({c.forms.form[0], 60, 65}, c.forms, fileno(empty_listing), out), c.status);
+        std::fclose(empty_listing);
+        std::ifstream written("run_report_test.out", std::ios::binary);
+        const std::string report{std::istreambuf_iterator<char>(written), {}};
+        EXPECT_EQ(report.substr(0, 6), c.report_starts) << c.forms.count << " forms, status " << c.status;
+    }
+    std::remove("run_report_test.out");
 }

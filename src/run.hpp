@@ -1,0 +1,13 @@
+// One run once the command line is read: the pattern's check, the scan of
+// the listing, the colour, the time and the report, and the exit status.
+#pragma once
+
+#include <cstdio>
+
+#include "scan.hpp"
+#include "settings.hpp"
+
+// Reads the listing from descriptor `input` and writes the report to `out`,
+// which it closes. Returns 0, or 1 after a message on standard error, with
+// no report at all when the pattern or the input could not be taken whole.
+int run_report(const report_settings &settings, const pattern_forms &forms, int input, std::FILE *out);
