@@ -300,7 +300,7 @@ TEST(scan_input, any_form_counts_a_line_once)
         pattern_forms given{{}, forms.size()};
         for (size_t i = 0; i < forms.size(); i++)
             given.form[i] = forms[i].c_str();
-        memory_source source{input.data(), input.size(), 0, 1 + random() % 3000};
+        memory_source source{input.data(), input.size(), 0, static_cast<size_t>(1 + random() % 3000)};
         const scan_result result = scan_input(given, read_memory, &source);
         ASSERT_EQ((scan_outcome{result.match_count, result.captured}), expected) << "round " << round;
     }
