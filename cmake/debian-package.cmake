@@ -3,7 +3,10 @@
 # depend on when they were built. scripts/build-deb makes the .deb from it.
 install(TARGETS active-users RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Where Debian's monitoring plugins live, whatever the library folder.
-install(PROGRAMS plugin/check_active_users DESTINATION lib/nagios/plugins)
+# It sits beside the built program, which is where it looks first, and
+# says the program's version.
+configure_file(plugin/check_active_users check_active_users @ONLY)
+install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/check_active_users DESTINATION lib/nagios/plugins)
 find_program(GZIP gzip REQUIRED)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/active-users)
 foreach(document man/active-users.1 packaging/changelog)
