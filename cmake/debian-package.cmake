@@ -7,6 +7,9 @@ install(TARGETS active-users RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # says the program's version.
 configure_file(plugin/check_active_users check_active_users @ONLY)
 install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/check_active_users DESTINATION lib/nagios/plugins)
+# Icinga 2's CheckCommand, where its <plugins-contrib> include reads it. The
+# Nagios command goes to /etc, which scripts/build-deb fills itself.
+install(FILES plugin/active-users.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/icinga2/include/plugins-contrib.d)
 find_program(GZIP gzip REQUIRED)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/active-users)
 foreach(document man/active-users.1 packaging/changelog)
