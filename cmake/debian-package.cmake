@@ -10,6 +10,9 @@ install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/check_active_users DESTINATION lib/
 # Icinga 2's CheckCommand, where its <plugins-contrib> include reads it. The
 # Nagios command goes to /etc, which scripts/build-deb fills itself.
 install(FILES plugin/active-users.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/icinga2/include/plugins-contrib.d)
+# For the engines that do not run plugins: node_exporter's textfile and a
+# Checkmk local check. (The Zabbix items go to /etc, as the Nagios command.)
+install(PROGRAMS plugin/active-users-textfile plugin/active-users-checkmk DESTINATION lib/active-users)
 find_program(GZIP gzip REQUIRED)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/active-users)
 foreach(document man/active-users.1 packaging/changelog)
