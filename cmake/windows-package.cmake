@@ -10,8 +10,10 @@ target_sources(active-users PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
 # stamp the header again.
 target_link_options(active-users PRIVATE -Wl,--no-insert-timestamp -s)
 install(TARGETS active-users RUNTIME DESTINATION .)
-# The monitoring plugin runs the active-users.exe beside it.
-install(FILES plugin/check_active_users.cmd DESTINATION .)
+# The monitoring plugin runs the active-users.exe beside it, and says the
+# program's version.
+configure_file(plugin/check_active_users.cmd check_active_users.cmd @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/check_active_users.cmd DESTINATION .)
 
 foreach(document packaging/windows/README.txt LICENSE)
   get_filename_component(name ${document} NAME_WE)
