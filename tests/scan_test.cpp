@@ -111,9 +111,7 @@ TEST(scan_input, edge_cases_on_every_engine_and_read_size)
         std::printf("%s", entry.runs() ? "" : (std::string(" ") + entry.name).c_str());
     std::printf("\n");
     for (const scan_case &c : scan_cases()) {
-        scan_outcome expected{c.match_count, c.captured == "=" ? c.input : c.captured};
-        if (c.captured == "=" && expected.captured.size() > 7999)
-            expected = reference_scan(c.input, c.pattern);
+        const scan_outcome expected{c.match_count, c.captured == "=" ? c.input : c.captured};
         ASSERT_EQ(reference_scan(c.input, c.pattern), expected) << "reference disagrees on " << c.name;
         for (scan_engine engine : supported_engines()) {
             for (size_t read_size : READ_SIZES) {
@@ -147,7 +145,7 @@ TEST(scan_input, failed_read_keeps_what_was_read)
         errno = EIO;
         return -1;
     };
-    scan_result result = scan_input(DEFAULT_PATTERN, read_then_fail, &state);
+    scan_result result = scan_input(" Active ", read_then_fail, &state);
     EXPECT_EQ(result.match_count, 1);
     EXPECT_STREQ(result.captured, "a Active \nb\n");
     EXPECT_EQ(result.read_error, EIO);
