@@ -106,10 +106,10 @@ TEST(scan_input, edge_cases_on_every_engine_and_read_size)
     for (scan_engine engine : supported_engines())
         std::printf(" %s", engine_name(engine));
     // An engine this processor lacks is tested nowhere on this machine: say so.
-    std::printf("; could not run here:");
+    std::string not_run;
     for (const engine_entry &entry : ENGINES)
-        std::printf("%s", entry.runs() ? "" : (std::string(" ") + entry.name).c_str());
-    std::printf("\n");
+        not_run += entry.runs() ? "" : std::string(" ") + entry.name;
+    std::printf("; could not run here:%s\n", not_run.empty() ? " none" : not_run.c_str());
     for (const scan_case &c : scan_cases()) {
         const scan_outcome expected{c.match_count, c.captured == "=" ? c.input : c.captured};
         ASSERT_EQ(reference_scan(c.input, c.pattern), expected) << "reference disagrees on " << c.name;
