@@ -92,22 +92,21 @@ set "critical_high=%high%"
 set "critical_inside=%inside%"
 
 :listing
-
-set "work=%TEMP%\check_active_users.%RANDOM%%RANDOM%"
 if defined default_source (
-    query session > "%work%.listing" 2> "%work%.error"
-) else (
-    call %command% > "%work%.listing" 2> "%work%.error"
+    set "command=query session"
+    set "first=query session"
 )
+set "work=%TEMP%\check_active_users.%RANDOM%%RANDOM%"
+call %command% > "%work%.listing" 2> "%work%.error"
 set "status=%errorlevel%"
 set "reason="
 set /p "reason=" < "%work%.error"
 if not "%status%"=="0" (
-    if defined default_source (set "reason=query session failed with status %status%: %reason%") else set "reason=%first% failed with status %status%: %reason%"
+    set "reason=%first% failed with status %status%: %reason%"
     goto clean_unknown
 )
 if defined default_source for %%f in ("%work%.listing") do if %%~zf==0 (
-    set "reason=query session listed nothing: %reason%"
+    set "reason=%first% listed nothing: %reason%"
     goto clean_unknown
 )
 setlocal EnableDelayedExpansion
