@@ -6,7 +6,7 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "platform.hpp"
+#include "platform/platform.hpp"
 
 const char *colour_text(status_colour colour)
 {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "scan.hpp"
+#include "scan/scan.hpp"
 
 enum class status_colour { green, yellow, red };
 

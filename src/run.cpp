@@ -3,11 +3,10 @@
 #include "run.hpp"
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
-#include "decode.hpp"
-#include "platform.hpp"
+#include "input/decode.hpp"
+#include "platform/platform.hpp"
 #include "report.hpp"
 
 int run_report(const report_settings &settings, const pattern_forms &forms, int input, std::FILE *out)
@@ -15,11 +14,9 @@ int run_report(const report_settings &settings, const pattern_forms &forms, int 
     // The scan cannot follow a longer pattern across its reads. A Linux kernel
     // with 64 KiB pages takes single arguments up to 2 MiB: refuse rather than
     // report green for a pattern that could never be found.
-    for (size_t i = 0; i < forms.count; i++) {
-        if (std::strlen(forms.form[i]) > PATTERN_LIMIT) {
-            report_failure("cannot use the pattern", E2BIG);
-            return 1;
-        }
+    if (!pattern_fits(forms)) {
+        report_failure("cannot use the pattern", E2BIG);
+        return 1;
     }
 
     platform_prepare_input(input);

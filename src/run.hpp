@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "scan.hpp"
+#include "scan/scan.hpp"
 #include "settings.hpp"
 
 // Reads the listing from descriptor `input` and writes the report to `out`,

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "listing.hpp"
-#include "search.hpp"
+#include "scan/two_way.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -108,7 +108,7 @@ TEST(scan_input, edge_cases_on_every_engine_and_read_size)
     // An engine this processor lacks is tested nowhere on this machine: say so.
     std::string not_run;
     for (const engine_entry &entry : ENGINES)
-        not_run += entry.runs() ? "" : std::string(" ") + entry.name;
+        not_run += engine_runs(entry) ? "" : std::string(" ") + entry.name;
     std::printf("; could not run here:%s\n", not_run.empty() ? " none" : not_run.c_str());
     for (const scan_case &c : scan_cases()) {
         const scan_outcome expected{c.match_count, c.captured == "=" ? c.input : c.captured};
@@ -145,7 +145,7 @@ TEST(scan_input, failed_read_keeps_what_was_read)
         errno = EIO;
         return -1;
     };
-    scan_result result = scan_input(" Active ", read_then_fail, &state);
+    scan_result result = scan_input(one_form(" Active "), read_then_fail, &state);
     EXPECT_EQ(result.match_count, 1);
     EXPECT_STREQ(result.captured, "a Active \nb\n");
     EXPECT_EQ(result.read_error, EIO);

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "scan.hpp"
+#include "scan/engines.hpp"
+#include "scan/scan.hpp"
 #include "settings.hpp"
 
 struct memory_source {
@@ -31,6 +32,11 @@ inline long read_memory(void *source, char *into, size_t capacity)
     return static_cast<long>(n);
 }
 
+inline pattern_forms one_form(const char *pattern)
+{
+    return {{pattern}, 1};
+}
+
 struct scan_outcome {
     int64_t match_count;
     std::string captured;
@@ -42,7 +48,7 @@ inline scan_outcome scan_text(const std::string &input, const char *pattern, sca
 {
     memory_source source{input.data(), input.size(), 0, read_most};
     static scan_result result;  // 8 KB: kept off the fuzzer's small stack
-    result = scan_input(pattern, read_memory, &source, engine);
+    result = scan_input(one_form(pattern), read_memory, &source, engine);
     // An engine other than the one asked for would pass for it unseen.
     if (result.engine != engine)
         return {-1, std::string(engine_name(result.engine)) + " ran, not " + engine_name(engine)};
@@ -80,7 +86,7 @@ inline std::vector<scan_engine> supported_engines()
 {
     std::vector<scan_engine> engines;
     for (const engine_entry &entry : ENGINES) {
-        if (engine_supported(entry.engine))
+        if (engine_runs(entry))
             engines.push_back(entry.engine);
     }
     return engines;

@@ -1,11 +1,9 @@
 // The SSE2 engine: four 16-byte compares make a 64-byte mask. Built with
 // -msse2, which every x86-64 processor and every processor that runs a current
 // 32-bit Windows has; elsewhere it is left out.
-#include "platform.hpp"
-#include "scan_loop.hpp"
-
-#ifdef __SSE2__
 #include <emmintrin.h>
+
+#include "scan/loop.hpp"
 
 namespace {
 
@@ -35,20 +33,3 @@ void sse2_scan(scan_state &state, const char *buffer, size_t length, size_t new_
 {
     scan_buffer<sse2_engine>(state, buffer, length, new_from);
 }
-
-bool sse2_runs()
-{
-    return platform_has_sse2();
-}
-#else
-// Never chosen; the plain engine's scan stands in for the table.
-void sse2_scan(scan_state &state, const char *buffer, size_t length, size_t new_from)
-{
-    plain_scan(state, buffer, length, new_from);
-}
-
-bool sse2_runs()
-{
-    return false;
-}
-#endif

@@ -3,7 +3,7 @@
 // order. It is what arm64, ppc64el, s390x and riscv64 hosts run.
 #include <bit>
 
-#include "scan_loop.hpp"
+#include "scan/loop.hpp"
 
 namespace {
 

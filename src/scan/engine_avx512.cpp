@@ -3,11 +3,9 @@
 // took 0.255 s against AVX2's 0.286 s, the dense one's 0.322 s against 0.346 s.
 // Built with -mavx512bw for 64-bit targets only (a 32-bit build cannot move a
 // 64-bit mask to one register), and only called where the processor has it.
-#include "platform.hpp"
-#include "scan_loop.hpp"
-
-#if defined(__AVX512BW__) && defined(__x86_64__)
 #include <immintrin.h>
+
+#include "scan/loop.hpp"
 
 namespace {
 
@@ -28,20 +26,3 @@ void avx512_scan(scan_state &state, const char *buffer, size_t length, size_t ne
 {
     scan_buffer<avx512_engine>(state, buffer, length, new_from);
 }
-
-bool avx512_runs()
-{
-    return platform_has_avx512();
-}
-#else
-// Never chosen; the plain engine's scan stands in for the table.
-void avx512_scan(scan_state &state, const char *buffer, size_t length, size_t new_from)
-{
-    plain_scan(state, buffer, length, new_from);
-}
-
-bool avx512_runs()
-{
-    return false;
-}
-#endif

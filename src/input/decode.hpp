@@ -6,15 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scan.hpp"
+#include "input/reader.hpp"
 
 // Raw UTF-16 is read in pieces of at most this size. The buffer is touched
 // only by UTF-16 input, so other input's memory does not grow with it.
 inline constexpr size_t RAW_SIZE = size_t{256} * 1024;
 
 // Writes UTF-16 as text, a lone surrogate as U+FFFD, at most 3 bytes a
-// unit; returns how many bytes it wrote.
-using text_encoder = size_t (*)(uint16_t *units, size_t count, char *out, size_t capacity);
+// unit; returns how many bytes it wrote. It may repair `units` in place.
+using text_encoder = size_t (*)(uint16_t *units, size_t count, char *out);
 
 enum class input_encoding { undecided, bytes, utf16le, utf16be };
 
@@ -37,9 +37,3 @@ void start_decoder(input_decoder &decoder, block_reader read_raw, void *source, 
 // A block_reader over an input_decoder: fills `into` with decoded text. The
 // capacity must be at least 16 bytes.
 long read_decoded(void *source, char *into, size_t capacity);
-
-// UTF-16 as UTF-8, a lone surrogate as U+FFFD: a text_encoder.
-size_t utf16_to_utf8(uint16_t *units, size_t count, char *out, size_t capacity);
-
-// Replaces each lone surrogate in units[0, count) with U+FFFD.
-void repair_utf16(uint16_t *units, size_t count);

@@ -1,12 +1,21 @@
-// The POSIX side of the platform: read(2), localtime_r, and Linux's larger
-// pipe buffer and pre-faulted memory where the system has them.
-#include "platform.hpp"
-
-#include "decode.hpp"
-
+// The POSIX side of the platform: the arguments as given, read(2),
+// localtime_r, and Linux's larger pipe buffer and pre-faulted memory where
+// the system has them.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include <algorithm>
+
+#include "input/utf16.hpp"
+#include "platform/platform.hpp"
+
+void platform_command_line(int argc, char **argv, command_line &line)
+{
+    line.count = std::min(argc, ARGUMENT_LIMIT);
+    std::copy(argv, argv + line.count, line.arguments);
+    line.forms = {{parse_settings(line.count, line.arguments).pattern}, 1};
+}
 
 // A pipe's default 64 KiB buffer makes the writer and the reader take turns
 // for every block; 1 MiB lets both run ahead, and roughly halves the time
@@ -21,14 +30,14 @@ void platform_prepare_input(int descriptor)
 #endif
 }
 
-size_t platform_console_text(uint16_t *units, size_t count, char *out, size_t capacity)
-{
-    return utf16_to_utf8(units, count, out, capacity);
-}
-
 long platform_read(int descriptor, char *into, size_t capacity)
 {
     return static_cast<long>(read(descriptor, into, capacity));
+}
+
+size_t platform_console_text(uint16_t *units, size_t count, char *out)
+{
+    return utf16_to_utf8(units, count, out);
 }
 
 bool platform_local_time(std::time_t clock_reading, std::tm &local)
@@ -37,13 +46,12 @@ bool platform_local_time(std::time_t clock_reading, std::tm &local)
 }
 
 // One madvise where Linux has MADV_POPULATE_WRITE (5.14 on): 0.11 ms here for
-// 512 KiB, where writing a byte of each page, the fallback, takes 0.15 ms.
+// 512 KiB, where touching each page, the fallback, takes 0.15 ms.
 void platform_make_resident(char *memory, size_t size)
 {
 #ifdef MADV_POPULATE_WRITE
     if (madvise(memory, size, MADV_POPULATE_WRITE) == 0)
         return;
 #endif
-    for (size_t at = 0; at < size; at += 4096)
-        *static_cast<volatile char *>(memory + at) = 0;
+    touch_pages(memory, size);
 }

@@ -1,6 +1,6 @@
 // Two-Way substring search: no table proportional to the pattern, no
 // quadratic worst case, which is what a fixed-memory scan of hostile input needs.
-#include "search.hpp"
+#include "scan/two_way.hpp"
 
 #include <cstring>
 

@@ -1,11 +1,9 @@
 // The AVX2 engine: two 32-byte compares make a 64-byte mask. This file alone
 // is built with -mavx2 (and BMI1 and POPCNT, which every processor with AVX2
 // has), and it is only called when the processor reports all three.
-#include "platform.hpp"
-#include "scan_loop.hpp"
-
-#ifdef __AVX2__
 #include <immintrin.h>
+
+#include "scan/loop.hpp"
 
 namespace {
 
@@ -38,20 +36,3 @@ void avx2_scan(scan_state &state, const char *buffer, size_t length, size_t new_
 {
     scan_buffer<avx2_engine>(state, buffer, length, new_from);
 }
-
-bool avx2_runs()
-{
-    return platform_has_avx2();
-}
-#else
-// Never chosen; the plain engine's scan stands in for the table.
-void avx2_scan(scan_state &state, const char *buffer, size_t length, size_t new_from)
-{
-    plain_scan(state, buffer, length, new_from);
-}
-
-bool avx2_runs()
-{
-    return false;
-}
-#endif
