@@ -115,48 +115,26 @@ void count_newlines(count_progress &count, const char *buffer, size_t length)
         count.match_count += count_bits(engine::equal_mask(buffer + at, '\n') & first_bits(length - at));
 }
 
-// Counts the matched line that is open at `at` at its newline, and returns
-// where the next line starts, or `length` when the line goes on past it.
-inline size_t end_matched_line(count_progress &count, const char *buffer, size_t at, size_t length)
-{
-    const void *newline = std::memchr(buffer + at, '\n', length - at);
-    if (!newline)
-        return length;
-    count.match_count++;
-    count.in_matched_line = false;
-    return static_cast<size_t>(static_cast<const char *>(newline) - buffer) + 1;
-}
-
-// Long patterns: Two-Way from each match's line end to the next match.
-inline void count_two_way(count_progress &count, const pattern_filter &filter, const char *buffer, size_t length)
-{
-    for (size_t at = 0; at < length;) {
-        if (count.in_matched_line) {
-            at = end_matched_line(count, buffer, at, length);
-        } else {
-            const char *hit = find_two_way(filter.plan, buffer + at, length - at);
-            if (!hit)
-                return;
-            count.in_matched_line = true;
-            at = static_cast<size_t>(hit - buffer) + filter.length - 1;
-        }
-    }
-}
-
-// Several forms of one pattern (a word outside ASCII on Windows): a line
-// counts once when it holds any. Each form is searched with Two-Way from
-// where its last hit was passed, so each reads the buffer once however many
-// lines it holds. Only hits that end in the new bytes count: the carried
-// bytes may hold a shorter form in a line already counted. ASCII patterns
-// never come this way.
-inline void count_any_form(count_progress &count, const pattern_filter *filters, size_t form_count, const char *buffer,
-                           size_t length, size_t new_from)
+// Long patterns, and several forms of one pattern (a word outside ASCII on
+// Windows): Two-Way from each match's line end to the next match, and a line
+// counts once when it holds any form. Each form is searched from where its
+// last hit was passed, so each reads the buffer once however many lines it
+// holds. Only hits that end in the new bytes count: the carried bytes may
+// hold a shorter form in a line already counted, and hold no whole match of
+// a lone pattern that the line still open has not already counted.
+inline void count_two_way(count_progress &count, const pattern_filter *filters, size_t form_count, const char *buffer,
+                          size_t length, size_t new_from)
 {
     const char *next_hit[FORM_LIMIT] = {};
     bool searched_out[FORM_LIMIT] = {};
     for (size_t at = 0; at < length;) {
-        if (count.in_matched_line) {
-            at = end_matched_line(count, buffer, at, length);
+        if (count.in_matched_line) {  // counted at its newline; the next line starts past it
+            const void *newline = std::memchr(buffer + at, '\n', length - at);
+            if (!newline)
+                return;
+            count.match_count++;
+            count.in_matched_line = false;
+            at = static_cast<size_t>(static_cast<const char *>(newline) - buffer) + 1;
             continue;
         }
         size_t first = 0;

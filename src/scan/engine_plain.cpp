@@ -47,21 +47,8 @@ struct plain_engine {
         return mask;
     }
 
-    // Whether any byte is `wanted`, in either byte order: the borrow of
-    // x - 1 can mark a byte above a zero one wrongly, but only above a
-    // right one, so the answer is exact.
-    static bool has_byte(const char *bytes, char wanted)
-    {
-        const uint64_t spread = LOW_BITS * static_cast<unsigned char>(wanted);
-        uint64_t any = 0;
-        for (unsigned i = 0; i < CHUNK / 8; i++) {
-            uint64_t x = 0;
-            std::memcpy(&x, bytes + size_t{8} * i, sizeof x);
-            x ^= spread;
-            any |= (x - LOW_BITS) & ~x;
-        }
-        return (any & HIGH_BITS) != 0;
-    }
+    // Only the capture's first pieces ask: the bulk loops take memchr.
+    static bool has_byte(const char *bytes, char wanted) { return equal_mask(bytes, wanted) != 0; }
 };
 
 }  // namespace

@@ -19,12 +19,10 @@ template <class engine>
 void scan_buffer(scan_state &state, const char *buffer, size_t length, size_t new_from)
 {
     const pattern_filter &filter = state.filters[0];
-    if (state.form_count > 1)
-        count_any_form(state.count, state.filters, state.form_count, buffer, length, new_from);
+    if (state.form_count > 1 || (filter.can_match && filter.length > FILTER_PATTERN_LIMIT))
+        count_two_way(state.count, state.filters, state.form_count, buffer, length, new_from);
     else if (filter.length == 0)
         count_newlines<engine>(state.count, buffer, length);
-    else if (filter.can_match && filter.length > FILTER_PATTERN_LIMIT)
-        count_two_way(state.count, filter, buffer, length);
     else if (filter.can_match)
         count_matches<engine>(state.count, filter, buffer, length);
     capture_pieces<engine>(state.capture, buffer, new_from, length);

@@ -11,11 +11,9 @@
 
 // The capture holds at most CAPTURE_LIMIT - 1 characters and its NUL.
 inline constexpr int CAPTURE_LIMIT = 8000;
-// A piece is what one fgets(buffer, READ_SIZE, stream) into a LINE_BUFFER_SIZE
-// buffer would return: at most READ_SIZE - 1 characters.
-inline constexpr int LINE_BUFFER_SIZE = 512;
-inline constexpr int READ_SIZE = LINE_BUFFER_SIZE - 1;
-inline constexpr int PIECE_LIMIT = READ_SIZE - 1;
+// A piece is what one fgets(buffer, 511, stream) into a 512-byte buffer
+// would return: at most 510 characters.
+inline constexpr int PIECE_LIMIT = 510;
 
 // The longest pattern the fixed buffers can follow across reads. It is more
 // than a Windows command line (32,767 characters) or a Linux argument with
