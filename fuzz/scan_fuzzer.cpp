@@ -1,13 +1,14 @@
 // libFuzzer target: the input is a pattern, two limit texts and a listing,
 // separated by 0xFF bytes, after one byte that picks the read size. The scan
 // runs on every engine with small reads so that boundaries are crossed
-// often, and must agree with the plain reference; any difference aborts.
+// often, and must agree with the plain reference; the limits and the colour
+// are checked against independent statements. Any difference aborts.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "../tests/test_support.hpp"
@@ -76,19 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("capture", read_size, static_cast<int>(engine));
     }
 
-    // The rule as data: each colour with the limit its count must pass, red
-    // first; green when neither is passed. Not the program's own if-chain.
-    const int64_t count = expected.match_count;
-    const struct {
-        status_colour colour;
-        int64_t passed;  // the count must be above this
-    } rules[] = {{status_colour::red, settings.red_limit}, {status_colour::yellow, settings.yellow_limit}};
-    status_colour reference = status_colour::green;
-    for (size_t i = std::size(rules); i-- > 0;) {
-        if (count - rules[i].passed >= 1)
-            reference = rules[i].colour;
-    }
-    if (classify_count(count, settings.yellow_limit, settings.red_limit) != reference)
+    // The colour by its properties, not by a second copy of its rule: it
+    // never falls as the count grows; a count at or below both limits is
+    // green; the red limit is not red and one above it is; one above the
+    // yellow limit, when that is below the red one, is yellow.
+    const int64_t count = expected.match_count, yellow_limit = settings.yellow_limit, red_limit = settings.red_limit;
+    auto colour = [&](int64_t n) { return classify_count(n, settings.yellow_limit, settings.red_limit); };
+    const bool falls = static_cast<int>(colour(count)) > static_cast<int>(colour(count + 1));
+    if (falls || colour(std::min(yellow_limit, red_limit)) != status_colour::green ||
+        colour(red_limit) == status_colour::red || colour(red_limit + 1) != status_colour::red ||
+        (yellow_limit < red_limit && colour(yellow_limit + 1) != status_colour::yellow))
         fail("colour", 0, 0);
     return 0;
 }
