@@ -6,11 +6,9 @@
 #include "input/decode.hpp"
 
 #include <bit>
-#include <cerrno>
 #include <cstring>
 
 #include "input/utf16.hpp"
-#include "platform/platform.hpp"
 
 namespace {
 
@@ -137,16 +135,6 @@ size_t apply_text_rules(input_decoder &decoder, char *into, size_t length, bool 
 }
 
 }  // namespace
-
-long read_descriptor(void *source, char *into, size_t capacity)
-{
-    const int descriptor = *static_cast<int *>(source);
-    for (;;) {
-        const long got = platform_read(descriptor, into, capacity);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
-}
 
 void start_decoder(input_decoder &decoder, block_reader read_raw, void *source, text_encoder encode,
                    bool text_file_rules)

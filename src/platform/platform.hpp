@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "input/reader.hpp"
 #include "settings.hpp"
 
 // Windows text files end their lines with CR LF and may end with a Ctrl-Z.
@@ -41,8 +42,9 @@ void platform_command_line(int argc, char **argv, command_line &line);
 // Readies standard input for large, binary reads; changes nothing else.
 void platform_prepare_input(int descriptor);
 
-// Reads at most `capacity` bytes: how many, 0 at end of input, or -1 with errno set.
-long platform_read(int descriptor, char *into, size_t capacity);
+// A block_reader over the file descriptor that `source` points to (an int),
+// retrying reads that a signal interrupted.
+long read_descriptor(void *source, char *into, size_t capacity);
 
 // UTF-16 in the encoding this system's console shows: UTF-8 on POSIX, the
 // OEM code page on Windows (with ? for what it cannot show), at most 3 bytes

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "input/utf16.hpp"
 #include "platform/platform.hpp"
@@ -30,9 +31,14 @@ void platform_prepare_input(int descriptor)
 #endif
 }
 
-long platform_read(int descriptor, char *into, size_t capacity)
+long read_descriptor(void *source, char *into, size_t capacity)
 {
-    return static_cast<long>(read(descriptor, into, capacity));
+    const int descriptor = *static_cast<int *>(source);
+    for (;;) {
+        const ssize_t got = read(descriptor, into, capacity);
+        if (got >= 0 || errno != EINTR)
+            return static_cast<long>(got);
+    }
 }
 
 size_t platform_console_text(uint16_t *units, size_t count, char *out)

@@ -100,10 +100,11 @@ void platform_prepare_input(int descriptor)
     (void)_setmode(descriptor, _O_BINARY);
 }
 
-long platform_read(int descriptor, char *into, size_t capacity)
+// No signal interrupts a read here.
+long read_descriptor(void *source, char *into, size_t capacity)
 {
     // _read takes an unsigned int count; the scan's block size fits.
-    return _read(descriptor, into, static_cast<unsigned>(capacity));
+    return _read(*static_cast<int *>(source), into, static_cast<unsigned>(capacity));
 }
 
 // The OEM code page is what cmd.exe and the console show, so the report's
