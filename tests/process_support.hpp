@@ -219,8 +219,7 @@ inline std::string without_timestamp(const run_outcome &run)
 {
     // The time's form is kept in one file, which tests/recipes reads too.
     static const std::string TIMESTAMP = slurp(ACTIVE_USERS_TIMESTAMP_ERE);
-    static const std::regex HEADER("^(green|yellow|red) (" + TIMESTAMP.substr(0, TIMESTAMP.find('\n')) +
-                                   ") \\[\\]\n");
+    static const std::regex HEADER("^(green|yellow|red) (" + TIMESTAMP.substr(0, TIMESTAMP.find('\n')) + ") \\[\\]\n");
     std::smatch header;
     if (!std::regex_search(run.out, header, HEADER)) {
         ADD_FAILURE() << "no header in: " << run.out.substr(0, 200);

@@ -56,12 +56,10 @@ pattern_filter plan_filter(const char *pattern)
     filter.plan = plan_two_way(pattern, m);
     if (m > 0 && m <= FILTER_PATTERN_LIMIT) {
         choose_rare_bytes(filter);
-        char padded[FILTER_PATTERN_LIMIT] = {}, counted[FILTER_PATTERN_LIMIT] = {};
+        // The words' and masks' bytes past the pattern stay zero.
         filter.word_count = (m + 7) / 8;
-        std::memcpy(padded, pattern, m);
-        std::memset(counted, 0xff, m);
-        std::memcpy(filter.words, padded, sizeof filter.words);
-        std::memcpy(filter.word_masks, counted, sizeof filter.word_masks);
+        std::memcpy(filter.words, pattern, m);
+        std::memset(filter.word_masks, 0xff, m);
     }
     return filter;
 }

@@ -1,6 +1,7 @@
 // The input scan: reads large blocks into one fixed buffer, hands each
 // buffer to the engine, and carries what the next block still needs to its
 // front.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -25,21 +26,15 @@ static_assert(BLOCK_SIZE >= 2 * PATTERN_LIMIT, "a read must have room past the c
 // madvise needs.
 alignas(PAGE_SIZE) char buffer[BLOCK_SIZE + BUFFER_SLACK];
 
-// The first engine from ENGINES[i] on that this processor runs; the last,
-// the plain one, runs everywhere.
-size_t first_running(size_t i)
-{
-    while (i < ENGINE_COUNT - 1 && !engine_runs(ENGINES[i]))
-        i++;
-    return i;
-}
-
-// Where the engine stands in ENGINES, or the plain engine's place for one
-// this build lacks.
-size_t listed_at(scan_engine engine)
+// The engine's place in ENGINES (the last, the plain engine's, for one this
+// build lacks) or, with `running`, the first place from there on whose
+// engine this processor runs; the plain engine runs everywhere.
+size_t listed_at(scan_engine engine, bool running)
 {
     size_t i = 0;
     while (i < ENGINE_COUNT - 1 && ENGINES[i].engine != engine)
+        i++;
+    while (running && i < ENGINE_COUNT - 1 && !engine_runs(ENGINES[i]))
         i++;
     return i;
 }
@@ -56,9 +51,7 @@ size_t carry_over(scan_state &state, size_t length)
             m = state.filters[i].length;
     }
     capture_progress &capture = state.capture;
-    size_t keep_from = length;
-    if (!state.count.in_matched_line && m > 1)
-        keep_from = length - (length < m - 1 ? length : m - 1);
+    size_t keep_from = !state.count.in_matched_line && m > 1 ? length - std::min(length, m - 1) : length;
     if (capture_has_room(capture) && capture.piece_start < keep_from)
         keep_from = capture.piece_start;
     std::memmove(buffer, buffer + keep_from, length - keep_from);
@@ -79,19 +72,19 @@ bool pattern_fits(const pattern_forms &forms)
 
 const char *engine_name(scan_engine engine)
 {
-    return ENGINES[listed_at(engine)].name;
+    return ENGINES[listed_at(engine, false)].name;
 }
 
 scan_engine best_engine()
 {
-    static const scan_engine best = ENGINES[first_running(0)].engine;
+    static const scan_engine best = ENGINES[listed_at(ENGINES[0].engine, true)].engine;
     return best;
 }
 
 scan_result scan_input(const pattern_forms &forms, block_reader read_block, void *source, scan_engine engine)
 {
     scan_result result{};
-    const engine_entry &chosen = ENGINES[first_running(listed_at(engine))];
+    const engine_entry &chosen = ENGINES[listed_at(engine, true)];
     result.engine = chosen.engine;
     if (!pattern_fits(forms)) {
         result.read_error = E2BIG;

@@ -2,6 +2,7 @@
 // quadratic worst case, which is what a fixed-memory scan of hostile input needs.
 #include "scan/two_way.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -54,13 +55,9 @@ two_way_plan plan_two_way(const char *pattern, size_t length)
     // The left part repeats with the suffix's period exactly when the whole
     // pattern has that period; then matches may overlap and we remember how
     // much of the right part is already known to match.
+    // Otherwise the shift after a match is one more than the longer part.
     plan.periodic = period + plan.split <= length && std::memcmp(plan.pattern, plan.pattern + period, plan.split) == 0;
-    if (plan.periodic) {
-        plan.period = period;
-    } else {
-        size_t left = plan.split, right = length - plan.split;
-        plan.period = (left > right ? left : right) + 1;
-    }
+    plan.period = plan.periodic ? period : std::max(plan.split, length - plan.split) + 1;
     return plan;
 }
 
