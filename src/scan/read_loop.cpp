@@ -12,12 +12,13 @@
 
 namespace {
 
-// 512 KiB reads: a plain read loop over a 1 GiB listing in the page cache,
-// which is mostly the kernel's copy, took 0.139 s with them, 0.144 s with
-// 256 KiB, 0.157 s with 64 KiB and 0.135 s with 1 MiB reads (medians of 21
-// alternating runs). The block is made resident at start-up, so a larger one
-// costs start-up time: 1 MiB would add another 0.1 ms.
-constexpr size_t BLOCK_SIZE = size_t{512} * 1024;
+// 256 KiB reads, half the L2 cache of the smaller server cores (AMD's Zen 2
+// and 3, the EPYCs with AVX2 and no AVX-512), so the kernel's copy and the
+// scan's two passes over a block meet it in L2. A block as large as L2 costs:
+// here (1 MiB of L2) the AVX2 engine's sparse 1 GiB run took 0.124 s with
+// 1 MiB reads against 0.114 s with 512 KiB, while 256 KiB and 512 KiB were
+// level (0.97 to 1.02 in three runs; farm-bench pairs, medians of 21 to 31).
+constexpr size_t BLOCK_SIZE = size_t{256} * 1024;
 // The carry is the open line's last m - 1 bytes, or the open piece of at most
 // PIECE_LIMIT bytes, whichever reaches further back; the next read fills the rest.
 static_assert(BLOCK_SIZE >= 2 * PATTERN_LIMIT, "a read must have room past the carry");
