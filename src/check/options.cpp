@@ -1,0 +1,178 @@
+// Reads the check's options as the plugin guidelines name them, short and
+// long, values attached (-w5, --warning=5) or apart, refusing what it cannot
+// read rather than guessing.
+#include "check/options.hpp"
+
+#include <cstring>
+
+#include "check/text.hpp"
+
+namespace {
+
+struct option_name {
+    char letter;
+    const char *name;
+    bool takes_value;
+};
+
+constexpr option_name OPTIONS[] = {
+    {'w', "warning", true}, {'c', "critical", true}, {'p', "pattern", true}, {'t', "timeout", true},
+    {'f', "format", true},  {'v', "verbose", false}, {'h', "help", false},   {'V', "version", false},
+};
+
+// Refuses with WHAT, then `value` quoted when given, then the usage when asked.
+void refuse(check_options &options, const char *what, const char *value = nullptr, bool usage = false)
+{
+    if (options.action == check_action::refuse)
+        return;
+    options.action = check_action::refuse;
+    text_buffer out = {options.refusal, sizeof options.refusal, 0};
+    append(out, what);
+    if (value) {
+        append(out, ": '");
+        append_echo(out, value);
+        append(out, "'");
+    }
+    if (usage) {
+        append(out, "; usage: ");
+        append(out, USAGE);
+    }
+}
+
+// The option `argument` names, and where its attached value starts (or nullptr).
+const option_name *find_option(const char *argument, const char *&attached)
+{
+    attached = nullptr;
+    for (const option_name &option : OPTIONS) {
+        if (argument[0] == '-' && argument[1] == option.letter) {
+            if (argument[2] == '\0' || option.takes_value) {
+                attached = argument[2] ? argument + 2 : nullptr;
+                return &option;
+            }
+        }
+        const size_t length = std::strlen(option.name);
+        if (std::strncmp(argument, "--", 2) == 0 && std::strncmp(argument + 2, option.name, length) == 0) {
+            const char after = argument[2 + length];
+            if (after == '\0' || (after == '=' && option.takes_value)) {
+                attached = after ? argument + 3 + length : nullptr;
+                return &option;
+            }
+        }
+    }
+    return nullptr;
+}
+
+void take_range(check_options &options, threshold_range &range, const char *name, const char *text)
+{
+    char what[64];
+    switch (parse_range(text, range)) {
+    case range_fault::none:
+        return;
+    case range_fault::malformed:
+        std::strcpy(what, name);
+        std::strcat(what, " must be N, N:, ~:N, N:M or @N:M with whole numbers N and M");
+        break;
+    case range_fault::reversed:
+        std::strcpy(what, name);
+        std::strcat(what, " has its start above its end");
+        break;
+    }
+    refuse(options, what, text);
+}
+
+void take_timeout(check_options &options, const char *text)
+{
+    int seconds = 0, digits = 0;
+    for (const char *at = text; *at; at++, digits++) {
+        if (*at < '0' || *at > '9' || digits == 4)
+            return refuse(options, "the timeout must be 1 to 9999 seconds", text);
+        seconds = seconds * 10 + (*at - '0');
+    }
+    if (seconds < 1)
+        return refuse(options, "the timeout must be 1 to 9999 seconds", text);
+    options.timeout_seconds = seconds;
+}
+
+void take_format(check_options &options, const char *text)
+{
+    if (std::strcmp(text, "plugin") == 0)
+        options.form = output_form::plugin;
+    else if (std::strcmp(text, "count") == 0)
+        options.form = output_form::count;
+    else if (std::strcmp(text, "prometheus") == 0)
+        options.form = output_form::prometheus;
+    else
+        refuse(options, "the format must be plugin, count or prometheus", text);
+}
+
+void take_value(check_options &options, char letter, const char *value)
+{
+    switch (letter) {
+    case 'w':
+        return take_range(options, options.warning, "the warning range", value);
+    case 'c':
+        return take_range(options, options.critical, "the critical range", value);
+    case 't':
+        return take_timeout(options, value);
+    case 'f':
+        return take_format(options, value);
+    default:
+        options.pattern = value;
+    }
+}
+
+// The threshold and pattern rules that hold once every option is read.
+void check_whole(check_options &options)
+{
+    if (options.form == output_form::plugin && !options.warning.given && !options.critical.given)
+        refuse(options, "give -w or -c, or both", nullptr, true);
+    if (options.pattern && !options.command)
+        refuse(options, "-p counts a listing command's lines: give the command after --", nullptr, true);
+}
+
+}  // namespace
+
+void parse_check_options(int count, const char *const *arguments, check_options &options)
+{
+    options = {};
+    options.action = check_action::check;
+    options.timeout_seconds = DEFAULT_TIMEOUT;
+    for (int i = 1; i < count; i++) {
+        const char *argument = arguments[i];
+        if (std::strcmp(argument, "--") == 0) {
+            if (i + 1 == count)
+                refuse(options, "-- must be followed by a listing command", nullptr, true);
+            options.command = arguments + i + 1;
+            break;
+        }
+        const char *value = nullptr;
+        const option_name *option = find_option(argument, value);
+        if (!option) {
+            refuse(options,
+                   argument[0] == '-' ? "unknown option" : "unexpected argument (a listing command goes after --)",
+                   argument, true);
+            continue;
+        }
+        if (option->letter == 'h' || option->letter == 'V') {
+            // Asked for help or the version, the rest is not read at all.
+            options.action = option->letter == 'h' ? check_action::help : check_action::version;
+            return;
+        }
+        if (option->letter == 'v') {
+            options.verbose = true;
+            continue;
+        }
+        if (!value) {
+            if (i + 1 == count) {
+                char what[32] = "-";
+                what[1] = option->letter;
+                std::strcpy(what + 2, " needs a value");
+                refuse(options, what, nullptr, true);
+                break;
+            }
+            value = arguments[++i];
+        }
+        take_value(options, option->letter, value);
+    }
+    check_whole(options);
+}

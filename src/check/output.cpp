@@ -1,0 +1,127 @@
+// The check's output forms. The plugin line follows the plugin guidelines:
+// "ACTIVE USERS STATE - TEXT | PERFDATA", one line, the ranges echoed as
+// given (they were checked); -v adds a line per active session after it.
+#include "check/output.hpp"
+
+#include "check/text.hpp"
+
+namespace {
+
+const char *const STATE_NAMES[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+
+void plugin_line(text_buffer &line, const check_options &options, const check_outcome &outcome)
+{
+    append(line, "ACTIVE USERS ");
+    append(line, STATE_NAMES[static_cast<int>(outcome.state)]);
+    append(line, " - ");
+    if (outcome.state == check_state::unknown) {
+        append(line, outcome.detail);
+        return;
+    }
+    append_number(line, outcome.active);
+    append(line, " users active");
+    if (outcome.has_inactive) {
+        append(line, ", ");
+        append_number(line, outcome.inactive);
+        append(line, " inactive");
+    }
+    if (outcome.detail[0]) {
+        append(line, " (");
+        append(line, outcome.detail);
+        append(line, ")");
+    }
+    append(line, " | users=");
+    append_number(line, outcome.active);
+    const threshold_range *ranges[] = {&options.warning, &options.critical};
+    for (const threshold_range *range : ranges) {
+        append(line, ";");
+        if (range->given)
+            append(line, range->text);
+    }
+    append(line, ";0");
+    if (outcome.has_inactive) {
+        append(line, " inactive=");
+        append_number(line, outcome.inactive);
+        append(line, ";;;0");
+    }
+}
+
+void gauge(std::FILE *out, const char *name, const char *help, int64_t value)
+{
+    std::fprintf(out, "# HELP %s %s\n# TYPE %s gauge\n%s %lld\n", name, help, name, name,
+                 static_cast<long long>(value));
+}
+
+}  // namespace
+
+check_state judge_count(const check_options &options, int64_t count)
+{
+    if (range_alerts(options.critical, count))
+        return check_state::critical;
+    return range_alerts(options.warning, count) ? check_state::warning : check_state::ok;
+}
+
+int write_outcome(std::FILE *out, const check_options &options, const check_outcome &outcome)
+{
+    const bool seen = outcome.state != check_state::unknown;
+    switch (options.form) {
+    case output_form::plugin: {
+        char text[1024];
+        text_buffer line = {text, sizeof text, 0};
+        plugin_line(line, options, outcome);
+        std::fprintf(out, "%s\n", text);
+        for (size_t i = 0; seen && options.verbose && outcome.census && i < outcome.census->named; i++)
+            std::fprintf(out, "%s\n", outcome.census->names[i]);
+        break;
+    }
+    case output_form::count:
+        // Nothing at all when unseen: a numeric item then goes unsupported, never 0.
+        if (seen)
+            std::fprintf(out, "%lld\n", static_cast<long long>(outcome.active));
+        break;
+    case output_form::prometheus:
+        if (seen) {
+            gauge(out, "active_users", "Sessions counted as active.", outcome.active);
+            if (outcome.has_inactive)
+                gauge(out, "active_users_inactive", "Sessions logged on but not active.", outcome.inactive);
+        }
+        gauge(out, "active_users_check_status", "The check's status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.",
+              static_cast<int>(outcome.state));
+        break;
+    }
+    return static_cast<int>(outcome.state);
+}
+
+void write_help(std::FILE *out)
+{
+    std::fprintf(out,
+                 "check_active_users %s: counts the users active on this host and checks the count against ranges.\n\n"
+                 "Usage: %s\n       check_active_users -h | --help | -V | --version\n\n",
+                 ACTIVE_USERS_VERSION, USAGE);
+    std::fputs("  -w, --warning RANGE    WARNING when the count is outside RANGE\n"
+               "  -c, --critical RANGE   CRITICAL when the count is outside RANGE\n"
+               "  -t, --timeout SECONDS  UNKNOWN when a listing command takes longer (1 to 9999, default 10)\n"
+               "  -f, --format FORM      plugin (one line with performance data, the default), count (the\n"
+               "                         count alone; nothing when UNKNOWN) or prometheus (text exposition)\n"
+               "  -v, --verbose          after the line, one line per active session: user, terminal, remote host\n"
+               "  -p, --pattern TEXT     count only the command's lines that hold TEXT (default: every line)\n"
+               "\n"
+               "RANGE is N (alert above N), N: (below N), ~:N (above N), N:M (outside N to M) or\n"
+               "@N:M (inside N to M), N and M whole numbers of up to 9 digits. Give -w, -c or both.\n"
+               "\n"
+               "Without a COMMAND the sessions are the system's own: logind's, else utmp's, on Linux;\n"
+               "the Terminal Services API's on Windows. Active: a user's session in use (logind: a user\n"
+               "class in state active; utmp: a login whose process is alive; Windows: an active session\n"
+               "with a user, never session 0). Logged on but not in use (online, disconnected): inactive.\n"
+               "Where no source can be read, UNKNOWN. A COMMAND runs directly, with no shell; one that\n"
+               "is missing, fails, is killed, times out or writes only to standard error gives UNKNOWN.\n"
+               "\n"
+               "Exit status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n"
+               "\n"
+               "Examples:\n"
+               "  check_active_users -w 60 -c 65\n"
+               "  check_active_users -c 1:                  (CRITICAL when nobody is logged on)\n"
+               "  check_active_users -f count               (for a Zabbix item)\n"
+               "  check_active_users -w 40 -c 50 -p ' active' -- loginctl list-sessions --no-legend\n",
+               out);
+}

@@ -1,0 +1,175 @@
+// The check's pure parts: ranges at their bounds, the options' refusals,
+// the counting rule for every kind of session, and the echo rule.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "check/census.hpp"
+#include "check/options.hpp"
+#include "check/text.hpp"
+
+TEST(range, alerts_on_each_side_of_its_bounds)
+{
+    // Each form, and whether it alerts at the counts 0, 4, 5, 9, 10 and 11.
+    struct {
+        const char *text;
+        const char *alerts;
+    } cases[] = {
+        {"10", "nnnnny"},  {"10:", "yyyynn"}, {"~:10", "nnnnny"}, {"5:10", "yynnny"},      {"@5:10", "nnyyyn"},
+        {"@10", "yyyyyn"}, {"0", "nyyyyy"},   {"0:", "nnnnnn"},   {"@~:4", "yynnnn"},      {"5:5", "yynyyy"},
+        {"9:", "yyynnn"},  {"@9:", "nnnyyy"}, {"~:0", "nyyyyy"},  {"000000010", "nnnnny"},
+    };
+    const int64_t counts[] = {0, 4, 5, 9, 10, 11};
+    for (const auto &c : cases) {
+        threshold_range range{};
+        ASSERT_EQ(parse_range(c.text, range), range_fault::none) << c.text;
+        for (size_t i = 0; i < 6; i++)
+            EXPECT_EQ(range_alerts(range, counts[i]), c.alerts[i] == 'y') << c.text << " at " << counts[i];
+    }
+}
+
+TEST(range, refuses_all_but_whole_numbers_in_the_guidelines_forms)
+{
+    threshold_range range{};
+    for (const char *text : {"",      ":",  "~:",   "@",  "@~:", "~",          "~3",           "-1",  "+1",   "5-3",
+                             "1:2:3", "1x", "0x10", " 5", "5 ",  "1234567890", "1:1234567890", "@:5", "5\n6", "a|b"})
+        EXPECT_EQ(parse_range(text, range), range_fault::malformed) << '"' << text << '"';
+    EXPECT_EQ(parse_range("10:5", range), range_fault::reversed);
+    EXPECT_EQ(parse_range("@999999999:999999999", range), range_fault::none);
+}
+
+namespace {
+
+check_options parse(std::initializer_list<const char *> given)
+{
+    static const char *arguments[32];
+    int count = 0;
+    arguments[count++] = "check_active_users";
+    for (const char *argument : given)
+        arguments[count++] = argument;
+    arguments[count] = nullptr;
+    check_options options{};
+    parse_check_options(count, arguments, options);
+    return options;
+}
+
+}  // namespace
+
+TEST(options, take_short_long_attached_and_apart)
+{
+    const check_options options =
+        parse({"-w5", "--critical=6:", "-t", "3", "--format", "count", "-v", "-p", "x", "--", "cmd", "-w", "9"});
+    ASSERT_EQ(options.action, check_action::check) << options.refusal;
+    EXPECT_STREQ(options.warning.text, "5");
+    EXPECT_STREQ(options.critical.text, "6:");
+    EXPECT_EQ(options.timeout_seconds, 3);
+    EXPECT_EQ(options.form, output_form::count);
+    EXPECT_TRUE(options.verbose);
+    EXPECT_STREQ(options.pattern, "x");
+    ASSERT_TRUE(options.command);
+    EXPECT_STREQ(options.command[0], "cmd");  // what follows -- is the command's, -w included
+    EXPECT_STREQ(options.command[2], "9");
+    EXPECT_EQ(options.command[3], nullptr);
+    EXPECT_EQ(parse({"-f", "count"}).action, check_action::check);  // no thresholds needed for a bare count
+    EXPECT_EQ(parse({"-x", "-h"}).action, check_action::help);
+}
+
+TEST(options, refusals_name_what_they_refuse)
+{
+    struct {
+        std::initializer_list<const char *> arguments;
+        const char *refusal;  // its start
+    } cases[] = {
+        {{}, "give -w or -c, or both; usage: "},
+        {{"-w", "5", "-t", "0"}, "the timeout must be 1 to 9999 seconds: '0'"},
+        {{"-w", "5", "-t", "10000"}, "the timeout must be 1 to 9999 seconds: '10000'"},
+        {{"-w", "5", "--timeout=abc"}, "the timeout must be 1 to 9999 seconds: 'abc'"},
+        {{"-w", "5", "-f", "json"}, "the format must be plugin, count or prometheus: 'json'"},
+        {{"-w", "5", "-c"}, "-c needs a value; usage: "},
+        {{"-w", "5", "--"}, "-- must be followed by a listing command"},
+        {{"-w", "5", "-p", "x"}, "-p counts a listing command's lines"},
+        {{"-w", "5", "who"}, "unexpected argument (a listing command goes after --): 'who'"},
+        {{"--warn=5"}, "unknown option: '--warn=5'"},
+        {{"-vw", "5"}, "unknown option: '-vw'"},
+        {{"-w", "1:2:3", "-c", "x"}, "the warning range must be N, N:, ~:N, N:M or @N:M"},
+        {{"-c", "10:5"}, "the critical range has its start above its end: '10:5'"},
+        {{"-w", "5\n|6"}, "the warning range must be N, N:, ~:N, N:M or @N:M with whole numbers N and M: '5 /6'"},
+    };
+    for (const auto &c : cases) {
+        const check_options options = parse(c.arguments);
+        EXPECT_EQ(options.action, check_action::refuse) << c.refusal;
+        EXPECT_EQ(std::string(options.refusal).rfind(c.refusal, 0), 0U) << options.refusal;
+    }
+}
+
+TEST(judge_session, counts_users_sessions_in_use_only)
+{
+    struct {
+        session_source source;
+        session_record record;
+        session_verdict verdict;
+    } cases[] = {
+        {session_source::logind, {"alice", "tty2", "", "user", "active"}, session_verdict::active},
+        {session_source::logind, {"alice", "pts/1", "", "user-early", "active"}, session_verdict::active},
+        {session_source::logind, {"bob", "pts/2", "", "user", "online"}, session_verdict::inactive},
+        {session_source::logind, {"bob", "pts/2", "", "user", "closing"}, session_verdict::ignored},
+        {session_source::logind, {"bob", "pts/2", "", "user", "opening"}, session_verdict::ignored},
+        {session_source::logind, {"gdm", "seat0", "", "greeter", "active"}, session_verdict::ignored},
+        {session_source::logind, {"alice", "seat0", "", "lock-screen", "active"}, session_verdict::ignored},
+        {session_source::logind, {"alice", "", "", "background", "active"}, session_verdict::ignored},
+        {session_source::logind, {"alice", "", "", "manager", "active"}, session_verdict::ignored},
+        {session_source::logind, {"alice", "", "", "users", "active"}, session_verdict::ignored},
+        {session_source::utmp, {"carol", "pts/3", "", "", "", 0, 0, true, true}, session_verdict::active},
+        {session_source::utmp, {"carol", "pts/3", "", "", "", 0, 0, true, false}, session_verdict::ignored},
+        {session_source::utmp, {"LOGIN", "tty1", "", "", "", 0, 0, false, true}, session_verdict::ignored},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(judge_session(c.source, c.record), c.verdict) << c.record.user << " " << c.record.class_name;
+}
+
+TEST(judge_session, terminal_services_counts_active_sessions_with_a_user)
+{
+    // Each state in order, WTSActive to WTSInit, for a user's session other than 0.
+    const session_verdict with_user[] = {session_verdict::active,  session_verdict::ignored,  session_verdict::ignored,
+                                         session_verdict::active,  session_verdict::inactive, session_verdict::ignored,
+                                         session_verdict::ignored, session_verdict::ignored,  session_verdict::ignored,
+                                         session_verdict::ignored};
+    for (int state = WTS_ACTIVE; state <= WTS_INIT; state++) {
+        const session_record user = {"dora", "RDP-Tcp#3", "", "", "", 2, state};
+        EXPECT_EQ(judge_session(session_source::terminal_services, user), with_user[state]) << state;
+        // A console at the logon screen, a listener: no user.
+        const session_record nobody = {"", "Console", "", "", "", 1, state};
+        EXPECT_EQ(judge_session(session_source::terminal_services, nobody), session_verdict::ignored) << state;
+        const session_record services = {"SYSTEM", "Services", "", "", "", 0, state};
+        EXPECT_EQ(judge_session(session_source::terminal_services, services), session_verdict::ignored) << state;
+    }
+    session_census census{};
+    const session_record services = {"", "Services", "", "", "", 0, WTS_DISCONNECTED};
+    tally_session(&census, session_source::terminal_services, services);
+    EXPECT_TRUE(census.saw_services_session);
+}
+
+TEST(append_echo, bounds_and_never_breaks_the_line)
+{
+    struct {
+        const char *text;
+        size_t limit;
+        const char *echoed;
+    } cases[] = {
+        {"a|b\nc", 160, "a/b c"},
+        {"one\ntwo\r\tthree", 160, "one two  three"},
+        {"abcdef", 4, "abcd..."},
+        {"ab\xc3\xa9z", 3, "ab..."},  // not into the middle of a character
+        {"ab\xc3\xa9z", 4, "ab\xc3\xa9..."},
+    };
+    for (const auto &c : cases) {
+        char into[64];
+        text_buffer out = {into, sizeof into, 0};
+        append_echo(out, c.text, c.limit);
+        EXPECT_STREQ(into, c.echoed) << c.text;
+    }
+    char small[4];
+    text_buffer out = {small, sizeof small, 0};
+    append(out, "abcdef");
+    EXPECT_STREQ(small, "abc");
+}
