@@ -1,6 +1,6 @@
 # The Windows executable's version resource, and its ZIP archive:
 # active-users-VERSION-windows-ARCH.zip with the .exe, the monitoring
-# plugin, README.txt and LICENSE.txt (CR LF, for Notepad) and the manual for
+# check check_active_users.exe, README.txt and LICENSE.txt (CR LF, for Notepad) and the manual for
 # Windows readers as HTML.
 enable_language(RC)
 configure_file(src/version.rc.in version.rc @ONLY)
@@ -9,11 +9,8 @@ target_sources(active-users PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
 # header, and symbols dropped by the linker, not by a strip that would
 # stamp the header again.
 target_link_options(active-users PRIVATE -Wl,--no-insert-timestamp -s)
-install(TARGETS active-users RUNTIME DESTINATION .)
-# The monitoring plugin runs the active-users.exe beside it, and says the
-# program's version.
-configure_file(plugin/check_active_users.cmd check_active_users.cmd @ONLY NEWLINE_STYLE CRLF)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/check_active_users.cmd DESTINATION .)
+target_link_options(check_active_users PRIVATE -Wl,--no-insert-timestamp -s)
+install(TARGETS active-users check_active_users RUNTIME DESTINATION .)
 
 foreach(document packaging/windows/README.txt LICENSE)
   get_filename_component(name ${document} NAME_WE)

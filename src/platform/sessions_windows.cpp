@@ -1,0 +1,95 @@
+// The sessions Windows keeps, through the Terminal Services API: numbers and
+// names, never a listing's text, so no code page or display language is
+// involved. wtsapi32.dll is loaded from the system folder at run time, so a
+// system without it gives UNKNOWN rather than a loader error.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <wtsapi32.h>
+
+#include <cstdio>
+#include <cwchar>
+
+#include "input/utf16.hpp"
+#include "platform/system.hpp"
+
+namespace {
+
+using enumerate_call = BOOL(WINAPI *)(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOW *, DWORD *);
+using query_call = BOOL(WINAPI *)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR *, DWORD *);
+using free_call = void(WINAPI *)(PVOID);
+
+struct terminal_services {
+    enumerate_call enumerate;
+    query_call query;
+    free_call release;
+};
+
+// GetProcAddress gives every call one type; through void * it takes its own.
+template <typename call>
+call find(HMODULE library, const char *name)
+{
+    return reinterpret_cast<call>(reinterpret_cast<void *>(GetProcAddress(library, name)));
+}
+
+bool load_terminal_services(terminal_services &calls)
+{
+    wchar_t path[MAX_PATH + 32];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    std::wcscpy(path + length, L"\\wtsapi32.dll");
+    HMODULE library = LoadLibraryW(path);
+    if (!library)
+        return false;
+    calls.enumerate = find<enumerate_call>(library, "WTSEnumerateSessionsW");
+    calls.query = find<query_call>(library, "WTSQuerySessionInformationW");
+    calls.release = find<free_call>(library, "WTSFreeMemory");
+    return calls.enumerate && calls.query && calls.release;
+}
+
+// A session's text as UTF-8, "" when it has none.
+void session_text(const terminal_services &calls, DWORD id, WTS_INFO_CLASS what, char (&into)[3 * 64 + 1])
+{
+    into[0] = '\0';
+    LPWSTR text = nullptr;
+    DWORD bytes = 0;
+    if (!calls.query(WTS_CURRENT_SERVER_HANDLE, id, what, &text, &bytes) || !text)
+        return;
+    const size_t length = std::wcslen(text) < 64 ? std::wcslen(text) : 64;
+    into[utf16_to_utf8(reinterpret_cast<uint16_t *>(text), length, into)] = '\0';
+    calls.release(text);
+}
+
+}  // namespace
+
+session_source platform_read_sessions(session_visitor visit, void *context, char *why, size_t why_size)
+{
+    static terminal_services calls;
+    if (!load_terminal_services(calls)) {
+        std::snprintf(why, why_size, "no session source: wtsapi32.dll cannot be loaded (error %lu)", GetLastError());
+        return session_source::none;
+    }
+    PWTS_SESSION_INFOW sessions = nullptr;
+    DWORD count = 0;
+    if (!calls.enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
+        std::snprintf(why, why_size, "the Terminal Services API cannot list the sessions (error %lu)", GetLastError());
+        return session_source::none;
+    }
+    for (DWORD i = 0; i < count; i++) {
+        const WTS_SESSION_INFOW &session = sessions[i];
+        char user[3 * 64 + 1], station[3 * 64 + 1], client[3 * 64 + 1];
+        session_text(calls, session.SessionId, WTSUserName, user);
+        session_text(calls, session.SessionId, WTSClientName, client);
+        station[0] = '\0';
+        if (session.pWinStationName) {
+            const size_t length = std::wcslen(session.pWinStationName) < 64 ? std::wcslen(session.pWinStationName) : 64;
+            station[utf16_to_utf8(reinterpret_cast<uint16_t *>(session.pWinStationName), length, station)] = '\0';
+        }
+        const session_record record = {
+            user,  station, client, "", "", static_cast<long>(session.SessionId), static_cast<int>(session.State),
+            false, false};
+        visit(context, session_source::terminal_services, record);
+    }
+    calls.release(sessions);
+    return session_source::terminal_services;
+}
