@@ -1,12 +1,9 @@
-# What a Linux install holds: the binary, the monitoring plugin, the manual page and the package's
+# What a Linux install holds: the binary, the monitoring check, the manual page and the package's
 # documents, compressed as Debian wants them: gzip -9n, so the bytes do not
 # depend on when they were built. scripts/build-deb makes the .deb from it.
 install(TARGETS active-users RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# Where Debian's monitoring plugins live, whatever the library folder.
-# It sits beside the built program, which is where it looks first, and
-# says the program's version.
-configure_file(plugin/check_active_users check_active_users @ONLY)
-install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/check_active_users DESTINATION lib/nagios/plugins)
+# The check where Debian's monitoring plugins live, whatever the library folder.
+install(TARGETS check_active_users RUNTIME DESTINATION lib/nagios/plugins)
 # Icinga 2's CheckCommand, where its <plugins-contrib> include reads it. The
 # Nagios command goes to /etc, which scripts/build-deb fills itself.
 install(FILES plugin/active-users.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/icinga2/include/plugins-contrib.d)

@@ -40,6 +40,7 @@ inline constexpr size_t NAMED_LIMIT = 32;
 inline constexpr size_t NAME_SIZE = 64;
 
 struct session_census {
+    session_source source;
     int64_t active, inactive;
     bool saw_services_session;  // Terminal Services' session 0, present on every working system
     size_t named;

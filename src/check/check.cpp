@@ -16,6 +16,7 @@ bool count_sessions(session_census &census, text_buffer &note)
 {
     char why[DETAIL_SIZE];
     const session_source source = platform_read_sessions(tally_session, &census, why, sizeof why);
+    census.source = source;
     if (source == session_source::none) {
         append_echo(note, why, DETAIL_SIZE - 1);
         return false;
@@ -56,9 +57,10 @@ int run_check(int argc, char **argv)
             outcome.state = check_state::unknown;
             break;
         case check_action::check:
-            outcome.has_inactive = !options.command;
             const bool seen =
                 options.command ? count_listing(options, outcome.active, note) : count_sessions(census, note);
+            // utmp knows logins, not whether they are in use: no second figure.
+            outcome.has_inactive = !options.command && census.source != session_source::utmp;
             outcome.active = options.command ? outcome.active : census.active;
             outcome.inactive = census.inactive;
             outcome.census = &census;

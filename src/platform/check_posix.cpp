@@ -70,8 +70,7 @@ void close_handle(intptr_t &handle)
     handle = -1;
 }
 
-// Keeps the first line of standard error that is not blank, to its first
-// FIRST_ERROR_SIZE - 1 bytes; the rest is read and dropped, each byte once.
+// Reads what standard error holds now.
 void read_errors(listing_run &run)
 {
     char chunk[4096];
@@ -82,15 +81,7 @@ void read_errors(listing_run &run)
         run.err_ended = true;
         return;
     }
-    for (ssize_t i = 0; i < got && !run.error_line_done; i++) {
-        const char byte = chunk[i];
-        if (byte == '\n' || byte == '\r') {
-            run.error_line_done = run.error_length > 0;
-        } else if (run.error_length + 1 < FIRST_ERROR_SIZE) {
-            run.first_error[run.error_length++] = byte;
-            run.first_error[run.error_length] = '\0';
-        }
-    }
+    keep_error_bytes(run, chunk, static_cast<size_t>(got));
 }
 
 // Once the command has ended (`block`: waits for that), ends what it left

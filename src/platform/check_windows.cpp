@@ -183,7 +183,7 @@ bool waiting(intptr_t pipe, DWORD &available)
     return PeekNamedPipe(handle_of(pipe), nullptr, 0, nullptr, &available, nullptr) != 0;
 }
 
-// Keeps the first line of standard error that is not blank, reading what waits.
+// Reads what standard error holds now.
 void read_errors(listing_run &run)
 {
     DWORD available = 0;
@@ -200,13 +200,7 @@ void read_errors(listing_run &run)
             run.err_ended = true;
             return;
         }
-        for (DWORD i = 0; i < got && !run.error_line_done; i++) {
-            if (chunk[i] == '\n' || chunk[i] == '\r')
-                run.error_line_done = run.error_length > 0;
-            else if (run.error_length + 1 < FIRST_ERROR_SIZE)
-                run.first_error[run.error_length++] = chunk[i];
-        }
-        run.first_error[run.error_length] = '\0';
+        keep_error_bytes(run, chunk, got);
     }
 }
 

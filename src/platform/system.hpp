@@ -60,6 +60,23 @@ struct listing_run {
     char first_error[FIRST_ERROR_SIZE];  // the first line of standard error that is not blank
 };
 
+// Keeps the first line of standard error that is not blank, without its
+// leading blanks, to its first FIRST_ERROR_SIZE - 1 bytes; the rest is
+// dropped, each byte looked at once.
+inline void keep_error_bytes(listing_run &run, const char *bytes, size_t count)
+{
+    for (size_t i = 0; i < count && !run.error_line_done; i++) {
+        const char byte = bytes[i];
+        if (byte == '\n' || byte == '\r')
+            run.error_line_done = run.error_length > 0;
+        else if ((byte != ' ' && byte != '\t') || run.error_length > 0) {
+            if (run.error_length + 1 < FIRST_ERROR_SIZE)
+                run.first_error[run.error_length++] = byte;
+        }
+    }
+    run.first_error[run.error_length] = '\0';
+}
+
 // Starts `command` (its name looked up on PATH) with no shell, standard input
 // empty, in a process group (Windows: a job) of its own, inheriting nothing
 // the check opened. False with `run.error` set when it cannot start.
