@@ -12,7 +12,7 @@ install(FILES plugin/active-users.conf DESTINATION ${CMAKE_INSTALL_DATADIR}/icin
 install(PROGRAMS plugin/active-users-textfile plugin/active-users-checkmk DESTINATION lib/active-users)
 find_program(GZIP gzip REQUIRED)
 set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/active-users)
-foreach(document man/active-users.1 packaging/changelog)
+foreach(document man/active-users.1 man/check_active_users.1 packaging/changelog)
   get_filename_component(name ${document} NAME)
   add_custom_command(OUTPUT ${name}.gz
     COMMAND ${GZIP} -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/${document} > ${name}.gz
@@ -20,5 +20,6 @@ foreach(document man/active-users.1 packaging/changelog)
   list(APPEND compressed_documents ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz)
 endforeach()
 add_custom_target(documents ALL DEPENDS ${compressed_documents})
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/active-users.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/active-users.1.gz ${CMAKE_CURRENT_BINARY_DIR}/check_active_users.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz packaging/copyright DESTINATION ${doc_dir})
