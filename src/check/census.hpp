@@ -48,4 +48,4 @@ struct session_census {
 };
 
 // A session_visitor over a session_census.
-void tally_session(void *census, session_source source, const session_record &record);
+void tally_session(void *context, session_source source, const session_record &record);

@@ -3,6 +3,7 @@
 // read rather than guessing.
 #include "check/options.hpp"
 
+#include <cstdio>
 #include <cstring>
 
 #include "check/text.hpp"
@@ -10,14 +11,14 @@
 namespace {
 
 struct option_name {
-    char letter;
     const char *name;
+    char letter;
     bool takes_value;
 };
 
 constexpr option_name OPTIONS[] = {
-    {'w', "warning", true}, {'c', "critical", true}, {'p', "pattern", true}, {'t', "timeout", true},
-    {'f', "format", true},  {'v', "verbose", false}, {'h', "help", false},   {'V', "version", false},
+    {"warning", 'w', true}, {"critical", 'c', true}, {"pattern", 'p', true}, {"timeout", 't', true},
+    {"format", 'f', true},  {"verbose", 'v', false}, {"help", 'h', false},   {"version", 'V', false},
 };
 
 // Refuses with WHAT, then `value` quoted when given, then the usage when asked.
@@ -64,19 +65,13 @@ const option_name *find_option(const char *argument, const char *&attached)
 
 void take_range(check_options &options, threshold_range &range, const char *name, const char *text)
 {
-    char what[64];
-    switch (parse_range(text, range)) {
-    case range_fault::none:
+    const range_fault fault = parse_range(text, range);
+    if (fault == range_fault::none)
         return;
-    case range_fault::malformed:
-        std::strcpy(what, name);
-        std::strcat(what, " must be N, N:, ~:N, N:M or @N:M with whole numbers N and M");
-        break;
-    case range_fault::reversed:
-        std::strcpy(what, name);
-        std::strcat(what, " has its start above its end");
-        break;
-    }
+    char what[128];
+    std::snprintf(what, sizeof what, "%s %s", name,
+                  fault == range_fault::reversed ? "has its start above its end"
+                                                 : "must be N, N:, ~:N, N:M or @N:M with whole numbers N and M");
     refuse(options, what, text);
 }
 
@@ -164,9 +159,8 @@ void parse_check_options(int count, const char *const *arguments, check_options 
         }
         if (!value) {
             if (i + 1 == count) {
-                char what[32] = "-";
-                what[1] = option->letter;
-                std::strcpy(what + 2, " needs a value");
+                char what[32];
+                std::snprintf(what, sizeof what, "-%c needs a value", option->letter);
                 refuse(options, what, nullptr, true);
                 break;
             }

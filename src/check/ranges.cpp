@@ -23,11 +23,11 @@ range_fault parse_range(const char *text, threshold_range &range)
     range.inside = *at == '@';
     if (range.inside)
         at++;
-    int64_t first = 0;
     if (at[0] == '~' && at[1] == ':') {
         range.has_start = false;
         at += 2;
     } else {
+        int64_t first = 0;
         if (!read_bound(at, first))
             return range_fault::malformed;
         if (*at == '\0') {

@@ -16,8 +16,6 @@
 
 #include "platform/system.hpp"
 
-extern char **environ;
-
 bool platform_check_command_line(int argc, char **argv, check_command_line &line)
 {
     if (argc > CHECK_ARGUMENT_LIMIT)

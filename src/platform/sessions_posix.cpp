@@ -147,8 +147,11 @@ void read_utmp(session_visitor visit, void *context)
 session_source platform_read_sessions(session_visitor visit, void *context, char *why, size_t why_size)
 {
     static logind_calls calls;
-    const char *no_logind = nullptr;
-    if (load_logind(calls, no_logind)) {
+    // sd_booted's own test, made before loading: libsystemd and the
+    // libraries it needs took 1.4 ms of a check's 3.6 ms where systemd does
+    // not run (bench/plugin).
+    const char *no_logind = "systemd is not running";
+    if (access("/run/systemd/system/", F_OK) == 0 && load_logind(calls, no_logind)) {
         if (calls.booted() > 0)
             return read_logind(calls, visit, context, why, why_size) ? session_source::logind : session_source::none;
         no_logind = "systemd is not running";

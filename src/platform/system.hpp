@@ -84,7 +84,7 @@ bool platform_start_listing(listing_run &run, const char *const *command, int ti
 
 // A block_reader over the command's standard output; meanwhile keeps the
 // first line of its standard error. -1 with errno ETIMEDOUT at the deadline.
-long platform_read_listing(void *run, char *into, size_t capacity);
+long platform_read_listing(void *source, char *into, size_t capacity);
 
 // Waits, until the deadline, for the command to end; then ends whatever it
 // left running in its group or job, reads the rest of standard error, and
