@@ -61,7 +61,8 @@ int run_check(int argc, char **argv)
                 options.command ? count_listing(options, outcome.active, note) : count_sessions(census, note);
             // utmp knows logins, not whether they are in use: no second figure.
             outcome.has_inactive = !options.command && census.source != session_source::utmp;
-            outcome.active = options.command ? outcome.active : census.active;
+            if (!options.command)
+                outcome.active = census.active;
             outcome.inactive = census.inactive;
             outcome.census = &census;
             outcome.state = seen ? judge_count(options, outcome.active) : check_state::unknown;

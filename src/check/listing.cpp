@@ -2,6 +2,8 @@
 // as active-users would, decoding UTF-16 and code pages the same way.
 #include "check/listing.hpp"
 
+#include <cstring>
+
 #include "input/decode.hpp"
 #include "platform/platform.hpp"
 #include "platform/system.hpp"
@@ -59,7 +61,7 @@ bool count_listing(const check_options &options, int64_t &count, text_buffer &no
         append(note, "cannot read the listing of ");
         append_echo(note, name);
         append(note, ": ");
-        append(note, platform_error_text(scan.read_error));
+        append(note, std::strerror(scan.read_error));  // an errno, from the reader, on every system
         return false;
     }
     if (run.signal) {

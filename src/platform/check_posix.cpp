@@ -211,11 +211,8 @@ long platform_read_listing(void *source, char *into, size_t capacity)
     auto &run = *static_cast<listing_run *>(source);
     while (!run.out_ended) {
         // A command that never stops writing meets the deadline here.
-        if (now_ms() >= run.deadline_ms) {
-            run.timed_out = true;
-            errno = ETIMEDOUT;
+        if (past_deadline(run, now_ms()))
             return -1;
-        }
         pollfd ready = {static_cast<int>(run.out), POLLIN, 0};
         if (poll(&ready, 1, 0) > 0) {
             const ssize_t got = read(static_cast<int>(run.out), into, capacity);

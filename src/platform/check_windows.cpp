@@ -303,11 +303,8 @@ long platform_read_listing(void *source, char *into, size_t capacity)
 {
     auto &run = *static_cast<listing_run *>(source);
     while (!run.out_ended) {
-        if (now_ms() >= run.deadline_ms) {
-            run.timed_out = true;
-            errno = ETIMEDOUT;
+        if (past_deadline(run, now_ms()))
             return -1;
-        }
         read_errors(run);
         DWORD available = 0;
         if (!waiting(run.out, available)) {

@@ -47,17 +47,27 @@ bool load_terminal_services(terminal_services &calls)
     return calls.enumerate && calls.query && calls.release;
 }
 
-// A session's text as UTF-8, "" when it has none.
-void session_text(const terminal_services &calls, DWORD id, WTS_INFO_CLASS what, char (&into)[3 * 64 + 1])
+// Enough for the first 64 units of a name as UTF-8, at most 3 bytes a unit.
+using name_text = char[3 * 64 + 1];
+
+// The first 64 units of `wide` (nullptr: none) as UTF-8.
+void to_name(const wchar_t *wide, name_text &into)
 {
-    into[0] = '\0';
+    const size_t length = wide ? std::wcslen(wide) : 0;
+    // utf16_to_utf8 changes no unit, whatever its signature says.
+    into[utf16_to_utf8(reinterpret_cast<uint16_t *>(const_cast<wchar_t *>(wide)), length < 64 ? length : 64, into)] =
+        '\0';
+}
+
+// A session's text as UTF-8, "" when it has none.
+void session_text(const terminal_services &calls, DWORD id, WTS_INFO_CLASS what, name_text &into)
+{
     LPWSTR text = nullptr;
     DWORD bytes = 0;
-    if (!calls.query(WTS_CURRENT_SERVER_HANDLE, id, what, &text, &bytes) || !text)
-        return;
-    const size_t length = std::wcslen(text) < 64 ? std::wcslen(text) : 64;
-    into[utf16_to_utf8(reinterpret_cast<uint16_t *>(text), length, into)] = '\0';
-    calls.release(text);
+    const bool got = calls.query(WTS_CURRENT_SERVER_HANDLE, id, what, &text, &bytes) && text;
+    to_name(got ? text : nullptr, into);
+    if (got)
+        calls.release(text);
 }
 
 }  // namespace
@@ -77,14 +87,10 @@ session_source platform_read_sessions(session_visitor visit, void *context, char
     }
     for (DWORD i = 0; i < count; i++) {
         const WTS_SESSION_INFOW &session = sessions[i];
-        char user[3 * 64 + 1], station[3 * 64 + 1], client[3 * 64 + 1];
+        name_text user, station, client;
         session_text(calls, session.SessionId, WTSUserName, user);
         session_text(calls, session.SessionId, WTSClientName, client);
-        station[0] = '\0';
-        if (session.pWinStationName) {
-            const size_t length = std::wcslen(session.pWinStationName) < 64 ? std::wcslen(session.pWinStationName) : 64;
-            station[utf16_to_utf8(reinterpret_cast<uint16_t *>(session.pWinStationName), length, station)] = '\0';
-        }
+        to_name(session.pWinStationName, station);
         const session_record record = {
             user,  station, client, "", "", static_cast<long>(session.SessionId), static_cast<int>(session.State),
             false, false};

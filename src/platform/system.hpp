@@ -5,6 +5,7 @@
 // Windows files; the rules for what counts live with the check, not here.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -77,6 +78,17 @@ inline void keep_error_bytes(listing_run &run, const char *bytes, size_t count)
     run.first_error[run.error_length] = '\0';
 }
 
+// Whether the deadline has passed at `now_ms`; then the run has timed out,
+// and errno says so to the scan.
+inline bool past_deadline(listing_run &run, int64_t now_ms)
+{
+    if (now_ms < run.deadline_ms)
+        return false;
+    run.timed_out = true;
+    errno = ETIMEDOUT;
+    return true;
+}
+
 // Starts `command` (its name looked up on PATH) with no shell, standard input
 // empty, in a process group (Windows: a job) of its own, inheriting nothing
 // the check opened. False with `run.error` set when it cannot start.
@@ -91,5 +103,5 @@ long platform_read_listing(void *source, char *into, size_t capacity);
 // closes every handle.
 void platform_finish_listing(listing_run &run);
 
-// The system's text for an error number.
+// The system's text for an error number from platform_start_listing.
 const char *platform_error_text(int error);
