@@ -8,6 +8,8 @@
 #include "settings.hpp"
 
 // Reads the listing from descriptor `input` and writes the report to `out`,
-// which it closes. Returns 0, or 1 after a message on standard error, with
-// no report at all when the pattern or the input could not be taken whole.
+// which it closes after the report, so that a failed write still shows.
+// Returns 0, or 1 after a message on standard error. When the pattern or the
+// input could not be taken whole it writes no report at all and returns with
+// `out` untouched and open.
 int run_report(const report_settings &settings, const pattern_forms &forms, int input, std::FILE *out);

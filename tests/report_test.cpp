@@ -172,6 +172,8 @@ TEST(run_report, refuses_a_pattern_the_scan_cannot_follow)
         std::FILE *out = std::fopen("run_report_test.out", "wb");
         ASSERT_TRUE(empty_listing && out);
         EXPECT_EQ(run_report({c.forms.form[0], 60, 65}, c.forms, fileno(empty_listing), out), c.status);
+        if (c.status != 0)  // a refusal leaves `out` open; a report closes it
+            std::fclose(out);
         std::fclose(empty_listing);
         std::ifstream written("run_report_test.out", std::ios::binary);
         const std::string report{std::istreambuf_iterator<char>(written), {}};

@@ -42,8 +42,9 @@ void platform_command_line(int argc, char **argv, command_line &line);
 // Readies standard input for large, binary reads; changes nothing else.
 void platform_prepare_input(int descriptor);
 
-// A block_reader over the file descriptor that `source` points to (an int),
-// retrying reads that a signal interrupted.
+// A block_reader over the file descriptor that `source` points to (an int).
+// On POSIX it retries reads that a signal interrupted; Windows has no such
+// interruption, and its version reads once.
 long read_descriptor(void *source, char *into, size_t capacity);
 
 // UTF-16 in the encoding this system's console shows: UTF-8 on POSIX, the

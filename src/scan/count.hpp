@@ -77,7 +77,7 @@ void count_matches(count_progress &count, const pattern_filter &filter, const ch
     const bool dense = count.dense;
     int64_t match_count = count.match_count;
     bool in_matched_line = count.in_matched_line;
-    size_t rare_chunks = 0;
+    size_t candidate_chunks = 0;  // chunks looked at that held a candidate
     for (size_t at = 0; at < length; at += CHUNK) {
         if (!dense && !in_matched_line) {
             at = skip_to_candidate<engine>(filter, buffer, at, starts);
@@ -89,9 +89,14 @@ void count_matches(count_progress &count, const pattern_filter &filter, const ch
         if (at < starts)
             candidates = engine::equal_mask(chunk + filter.offset_1, filter.byte_1) &
                          engine::equal_mask(chunk + filter.offset_2, filter.byte_2) & first_bits(starts - at);
-        rare_chunks += candidates != 0;
-        // The first candidate with no branch: without one, the chunk's last
-        // byte is compared and masked off.
+        candidate_chunks += candidates != 0;
+        // The first candidate with no branch. When there is none, `first` is
+        // 0, the pattern is compared at the chunk's last byte, and the mask
+        // of 0s throws the answer away. That compare reads up to
+        // FILTER_PATTERN_LIMIT bytes from chunk + 63, past `length` in the
+        // buffer's last chunk: safe because every scan buffer has
+        // BUFFER_SLACK (a chunk and a filter pattern) readable bytes after
+        // its end, and only the mask decides what counts.
         const uint64_t first = candidates & (~candidates + 1);
         uint64_t matches = first & (uint64_t{0} - pattern_at(filter, chunk + lowest_bit(first | uint64_t{1} << 63)));
         // More candidates come only from lines shorter than a chunk.
@@ -104,7 +109,7 @@ void count_matches(count_progress &count, const pattern_filter &filter, const ch
     }
     count.match_count = match_count;
     count.in_matched_line = in_matched_line;
-    count.dense = rare_chunks * 8 > length / CHUNK;
+    count.dense = candidate_chunks * 8 > length / CHUNK;
 }
 
 // The empty pattern is in every line.
@@ -119,9 +124,18 @@ void count_newlines(count_progress &count, const char *buffer, size_t length)
 // Windows): Two-Way from each match's line end to the next match, and a line
 // counts once when it holds any form. Each form is searched from where its
 // last hit was passed, so each reads the buffer once however many lines it
-// holds. Only hits that end in the new bytes count: the carried bytes may
-// hold a shorter form in a line already counted, and hold no whole match of
-// a lone pattern that the line still open has not already counted.
+// holds.
+//
+// Which hits count: only those that end in the new bytes (from new_from on).
+// The carried bytes were searched with every form in the buffer before, so a
+// hit wholly inside them was found then, and its line counted or marked as
+// the open line's. Searching them again could count a line twice: an
+// unmatched open line shorter than the longest form carries bytes of the
+// lines before it, already counted, where a shorter form may sit. No hit is
+// lost: one that ends in the new bytes starts at most m - 1 bytes back, and
+// the carry holds the longest form's m - 1 bytes. When the open line was
+// already matched, the carry holds only the capture's open piece, which has
+// no newline, so the skip to the line's end finds the line's own.
 inline void count_two_way(count_progress &count, const pattern_filter *filters, size_t form_count, const char *buffer,
                           size_t length, size_t new_from)
 {

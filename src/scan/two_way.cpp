@@ -53,9 +53,11 @@ two_way_plan plan_two_way(const char *pattern, size_t length)
     plan.split = forward > reversed ? forward : reversed;
     size_t period = forward > reversed ? period_forward : period_reversed;
     // The left part repeats with the suffix's period exactly when the whole
-    // pattern has that period; then matches may overlap and we remember how
-    // much of the right part is already known to match.
-    // Otherwise the shift after a match is one more than the longer part.
+    // pattern has that period. Then matches may overlap: after a shift by
+    // the period, the pattern's first m - period bytes are already known to
+    // match the text, and the search remembers that many (`memory`).
+    // Otherwise the shift after a match is one more than the longer part,
+    // and nothing is remembered.
     plan.periodic = period + plan.split <= length && std::memcmp(plan.pattern, plan.pattern + period, plan.split) == 0;
     plan.period = plan.periodic ? period : std::max(plan.split, length - plan.split) + 1;
     return plan;
