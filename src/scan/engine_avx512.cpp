@@ -1,7 +1,8 @@
 // The AVX-512 engine: one 64-byte compare makes a 64-byte mask, straight into
-// a mask register. Kept for what it measured on the dense listing: the whole
-// run took 0.181 s against AVX2's 0.191 s; the sparse one, whose skip loop
-// waits on memory, 0.116 s against 0.113 s (medians of 15, AMD EPYC).
+// a mask register. Kept for what it measured on the dense listing: in 15
+// runs paired with AVX2's, the whole run took 0.906 of AVX2's wall time
+// (0.190 s against 0.211 s); the sparse one, whose skip loop waits on
+// memory, 0.982 (0.129 s against 0.131 s) (AMD EPYC, 1 GiB listings).
 // Built with -mavx512bw for 64-bit targets only (a 32-bit build cannot move a
 // 64-bit mask to one register), and only called where the processor has it.
 #include <immintrin.h>

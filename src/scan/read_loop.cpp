@@ -17,7 +17,7 @@ namespace {
 // scan's two passes over a block meet it in L2. A block as large as L2 costs:
 // here (1 MiB of L2) the AVX2 engine's sparse 1 GiB run took 0.124 s with
 // 1 MiB reads against 0.114 s with 512 KiB, while 256 KiB and 512 KiB were
-// level (0.97 to 1.02 in three runs; farm-bench pairs, medians of 21 to 31).
+// level (0.97 to 1.02 in three runs; paired runs, medians of 21 to 31).
 constexpr size_t BLOCK_SIZE = size_t{256} * 1024;
 // The carry is the open line's last m - 1 bytes, or the open piece of at most
 // PIECE_LIMIT bytes, whichever reaches further back; the next read fills the rest.
