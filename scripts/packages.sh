@@ -51,3 +51,20 @@ install_packages() {
     echo "install_packages: could not install ${still[*]:-${missing[*]}}" >&2
     return 1
 }
+
+# install_build_dependencies [-a ARCH ...]: what debian/control's
+# Build-Depends name and this machine lacks, for ARCH when given (the
+# cross compiler and the target's libraries beside the native ones).
+install_build_dependencies() {
+    local options=()
+    if [ "${1:-}" = -a ]; then
+        options=(-a "$2" -P cross,nocheck)
+        # The cross compiler, which Build-Depends leaves to build-essential's
+        # cross counterpart, and the target's C library beside the native
+        # one, whose symbols dpkg-shlibdeps reads.
+        install_packages "crossbuild-essential-$2" "libc6:$2" || return 1
+    fi
+    dpkg-checkbuilddeps "${options[@]}" 2> /dev/null && return 0
+    refresh_package_lists
+    DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq "${options[@]}" ./ > /dev/null
+}
