@@ -31,8 +31,10 @@ TEST(range, alerts_on_each_side_of_its_bounds)
 TEST(range, refuses_all_but_whole_numbers_in_the_guidelines_forms)
 {
     threshold_range range{};
-    for (const char *text : {"",      ":",  "~:",   "@",  "@~:", "~",          "~3",           "-1",  "+1",   "5-3",
-                             "1:2:3", "1x", "0x10", " 5", "5 ",  "1234567890", "1:1234567890", "@:5", "5\n6", "a|b"})
+    for (const char *text : {"", ":", "~:", "@", "@~:", "~", "~3", "-1", "+1", "5-3", "1:2:3", "1x", "0x10", " 5", "5 ",
+                             "1234567890", "1:1234567890", "@:5", "5\n6", "a|b",
+                             // more digits than 64 bits hold: refused without the value overflowing
+                             "999999999999999999999999999999"})
         EXPECT_EQ(parse_range(text, range), range_fault::malformed) << '"' << text << '"';
     EXPECT_EQ(parse_range("10:5", range), range_fault::reversed);
     EXPECT_EQ(parse_range("@999999999:999999999", range), range_fault::none);

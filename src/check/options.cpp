@@ -77,15 +77,11 @@ void take_range(check_options &options, threshold_range &range, const char *name
 
 void take_timeout(check_options &options, const char *text)
 {
-    int seconds = 0, digits = 0;
-    for (const char *at = text; *at; at++, digits++) {
-        if (*at < '0' || *at > '9' || digits == 4)
-            return refuse(options, "the timeout must be 1 to 9999 seconds", text);
-        seconds = seconds * 10 + (*at - '0');
-    }
-    if (seconds < 1)
+    const char *at = text;
+    int64_t seconds = 0;
+    if (!read_digits(at, 4, seconds) || *at != '\0' || seconds < 1)
         return refuse(options, "the timeout must be 1 to 9999 seconds", text);
-    options.timeout_seconds = seconds;
+    options.timeout_seconds = static_cast<int>(seconds);
 }
 
 void take_format(check_options &options, const char *text)

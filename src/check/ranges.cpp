@@ -2,19 +2,17 @@
 // whole numbers is refused, never taken as some number.
 #include "check/ranges.hpp"
 
-namespace {
-
-// Reads 1 to RANGE_DIGITS decimal digits at `text`; false for none or more.
-bool read_bound(const char *&text, int64_t &value)
+bool read_digits(const char *&text, int most, int64_t &value)
 {
     value = 0;
     int digits = 0;
-    for (; *text >= '0' && *text <= '9'; text++, digits++)
+    for (; *text >= '0' && *text <= '9'; text++) {
+        if (++digits > most)  // stops before the value could overflow
+            return false;
         value = value * 10 + (*text - '0');
-    return digits > 0 && digits <= RANGE_DIGITS;
+    }
+    return digits > 0;
 }
-
-}  // namespace
 
 range_fault parse_range(const char *text, threshold_range &range)
 {
@@ -28,7 +26,7 @@ range_fault parse_range(const char *text, threshold_range &range)
         at += 2;
     } else {
         int64_t first = 0;
-        if (!read_bound(at, first))
+        if (!read_digits(at, RANGE_DIGITS, first))
             return range_fault::malformed;
         if (*at == '\0') {
             range.end = first;  // N is 0:N
@@ -42,7 +40,7 @@ range_fault parse_range(const char *text, threshold_range &range)
             return range_fault::none;
         }
     }
-    if (!read_bound(at, range.end) || *at != '\0')
+    if (!read_digits(at, RANGE_DIGITS, range.end) || *at != '\0')
         return range_fault::malformed;
     if (range.has_start && range.start > range.end)
         return range_fault::reversed;

@@ -17,6 +17,11 @@ struct threshold_range {
     const char *text;  // as given, for the performance data
 };
 
+// Reads 1 to `most` decimal digits at `text` into `value`, moving `text`
+// past them; false for none, or for more (then neither means anything).
+// The one number reader for the check's options.
+bool read_digits(const char *&text, int most, int64_t &value);
+
 enum class range_fault { none, malformed, reversed };
 
 // N alerts above N (0:N), N: below N, ~:N above N, N:M outside N to M and
