@@ -79,7 +79,7 @@ void take_timeout(check_options &options, const char *text)
 {
     const char *at = text;
     int64_t seconds = 0;
-    if (!read_digits(at, 4, seconds) || *at != '\0' || seconds < 1)
+    if (!read_digits(at, TIMEOUT_DIGITS, seconds) || *at != '\0' || seconds < 1)
         return refuse(options, "the timeout must be 1 to 9999 seconds", text);
     options.timeout_seconds = static_cast<int>(seconds);
 }

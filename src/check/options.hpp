@@ -7,7 +7,7 @@
 #include "check/ranges.hpp"
 
 inline constexpr int DEFAULT_TIMEOUT = 10;
-inline constexpr int TIMEOUT_LIMIT = 9999;
+inline constexpr int TIMEOUT_DIGITS = 4;  // 1 to 9999 seconds
 inline constexpr size_t REFUSAL_SIZE = 512;
 inline constexpr const char *USAGE = "check_active_users [-w RANGE] [-c RANGE] [-t SECONDS] [-f FORM] [-v] "
                                      "[-p PATTERN -- COMMAND ARGS...]";

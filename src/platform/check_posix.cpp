@@ -118,11 +118,10 @@ void reap(listing_run &run, bool block)
 // for every 20 ms.
 bool wait_for_events(listing_run &run, bool want_out)
 {
-    const int64_t left = run.deadline_ms - now_ms();
-    if (left <= 0) {
-        run.timed_out = true;
+    const int64_t now = now_ms();
+    if (past_deadline(run, now))
         return false;
-    }
+    const int64_t left = run.deadline_ms - now;
     pollfd watched[3] = {};
     nfds_t count = 0;
     if (want_out)

@@ -332,9 +332,7 @@ void platform_finish_listing(listing_run &run)
 {
     while (!run.exited && !run.timed_out) {
         read_errors(run);
-        if (now_ms() >= run.deadline_ms)
-            run.timed_out = true;
-        else
+        if (!past_deadline(run, now_ms()))
             settle(run, 5);
     }
     if (run.group)
