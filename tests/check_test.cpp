@@ -76,6 +76,23 @@ TEST(options, take_short_long_attached_and_apart)
     EXPECT_EQ(parse({"-x", "-h"}).action, check_action::help);
 }
 
+TEST(options, timeout_defaults_to_10_and_takes_up_to_9999)
+{
+    EXPECT_EQ(parse({"-w", "5"}).timeout_seconds, 10);
+    for (const char *seconds : {"1", "1000", "9999"})
+        EXPECT_EQ(parse({"-w", "5", "-t", seconds}).timeout_seconds, std::stoi(seconds)) << seconds;
+}
+
+TEST(options, an_empty_range_is_none_given)
+{
+    const check_options critical_alone = parse({"-w", "", "-c", "1:"});
+    ASSERT_EQ(critical_alone.action, check_action::check) << critical_alone.refusal;
+    EXPECT_FALSE(critical_alone.warning.given);
+    EXPECT_TRUE(critical_alone.critical.given);
+    EXPECT_FALSE(parse({"-w", "5", "-w", "", "-c", "6"}).warning.given);  // the last one given holds
+    EXPECT_EQ(parse({"--warning=", "-c", ""}).action, check_action::refuse);
+}
+
 TEST(options, refusals_name_what_they_refuse)
 {
     struct {
@@ -124,6 +141,7 @@ TEST(judge_session, counts_users_sessions_in_use_only)
         {session_source::utmp, {"carol", "pts/3", "", "", "", 0, 0, true, true}, session_verdict::active},
         {session_source::utmp, {"carol", "pts/3", "", "", "", 0, 0, true, false}, session_verdict::ignored},
         {session_source::utmp, {"LOGIN", "tty1", "", "", "", 0, 0, false, true}, session_verdict::ignored},
+        {session_source::utmp, {"", "pts/9", "", "", "", 0, 0, true, true}, session_verdict::ignored},
     };
     for (const auto &c : cases)
         EXPECT_EQ(judge_session(c.source, c.record), c.verdict) << c.record.user << " " << c.record.class_name;
@@ -151,6 +169,39 @@ TEST(judge_session, terminal_services_counts_active_sessions_with_a_user)
     EXPECT_TRUE(census.saw_services_session);
 }
 
+TEST(census, a_session_that_may_count_but_cannot_be_read_makes_it_untrusted)
+{
+    struct {
+        long id;
+        int state, error;  // the error of the query about its user
+        session_verdict verdict;
+    } cases[] = {
+        {2, WTS_ACTIVE, 5, session_verdict::unreadable},    {3, WTS_DISCONNECTED, 5, session_verdict::unreadable},
+        {4, WTS_SHADOW, 1722, session_verdict::unreadable}, {65536, WTS_LISTEN, 5, session_verdict::ignored},
+        {0, WTS_DISCONNECTED, 5, session_verdict::ignored},
+    };
+    session_census census{};
+    for (const auto &c : cases) {
+        const session_record record = {"", "RDP-Tcp#1", "", "", "", c.id, c.state, false, false, c.error};
+        EXPECT_EQ(judge_session(session_source::terminal_services, record), c.verdict) << c.id;
+        tally_session(&census, session_source::terminal_services, record);
+    }
+    const session_record dora = {"dora", "RDP-Tcp#2", "", "", "", 5, WTS_ACTIVE};
+    tally_session(&census, session_source::terminal_services, dora);
+    EXPECT_EQ(census.active, 1);
+    char why[128];
+    text_buffer reason = {why, sizeof why, 0};
+    EXPECT_FALSE(census_whole(session_source::terminal_services, census, reason));
+    EXPECT_STREQ(why, "cannot read the user of session 2 (Windows error 5) nor of 2 more");
+    session_census whole{};
+    whole.saw_services_session = true;
+    reason.used = 0;
+    EXPECT_TRUE(census_whole(session_source::terminal_services, whole, reason));
+    whole.saw_services_session = false;
+    EXPECT_FALSE(census_whole(session_source::terminal_services, whole, reason));
+    EXPECT_TRUE(census_whole(session_source::utmp, whole, reason));  // only Terminal Services has session 0
+}
+
 TEST(append_echo, bounds_and_never_breaks_the_line)
 {
     struct {
@@ -163,6 +214,15 @@ TEST(append_echo, bounds_and_never_breaks_the_line)
         {"abcdef", 4, "abcd..."},
         {"ab\xc3\xa9z", 3, "ab..."},  // not into the middle of a character
         {"ab\xc3\xa9z", 4, "ab\xc3\xa9..."},
+        // Valid UTF-8 always: a byte of no valid character becomes '?' (a
+        // stray continuation, a cut sequence, an overlong form, a surrogate,
+        // past U+10FFFF), controls and line separators become blanks.
+        {"a\x80"
+         "b\xc3(\xc0\xafz",
+         160, "a?b?(??z"},
+        {"\xed\xa0\x80\xf4\x90\x80\x80\xf8\x88\x80\x80\x80", 160, "????????????"},
+        {"\xc2\x85\xc2\x9f\xc2\xa0\x7f\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xaa", 160, "  \xc2\xa0   \xe2\x80\xaa"},
+        {"\xf0\x9f\x98\x80!", 160, "\xf0\x9f\x98\x80!"},
     };
     for (const auto &c : cases) {
         char into[64];
@@ -174,4 +234,13 @@ TEST(append_echo, bounds_and_never_breaks_the_line)
     text_buffer out = {small, sizeof small, 0};
     append(out, "abcdef");
     EXPECT_STREQ(small, "abc");
+    // A buffer's end never cuts a character.
+    for (const char *text : {"ab\xc3\xa9", "a\xe2\x82\xac"}) {
+        out.used = 0;
+        append(out, text);
+        EXPECT_STREQ(small, text[1] == 'b' ? "ab" : "a") << text;
+        out.used = 0;
+        append_echo(out, text);
+        EXPECT_STREQ(small, text[1] == 'b' ? "ab." : "a..") << text;  // marked cut, as far as it fits
+    }
 }

@@ -17,7 +17,7 @@ bool user_class(const char *name)
 void name_session(session_census &census, const session_record &record)
 {
     if (census.named == NAMED_LIMIT)
-        return;
+        return;  // the count says how many more there are
     char *name = census.names[census.named++];
     text_buffer out = {name, sizeof census.names[0], 0};
     const char *fields[] = {record.user, record.place, record.host};
@@ -40,13 +40,17 @@ session_verdict judge_session(session_source source, const session_record &recor
             return session_verdict::active;
         return std::strcmp(record.state_name, "online") == 0 ? session_verdict::inactive : session_verdict::ignored;
     case session_source::utmp:
-        return record.user_process && record.alive ? session_verdict::active : session_verdict::ignored;
-    case session_source::terminal_services:
-        if (record.id == 0 || !record.user || !*record.user)
+        return record.user_process && *record.user && record.alive ? session_verdict::active : session_verdict::ignored;
+    case session_source::terminal_services: {
+        const bool in_use = record.state == WTS_ACTIVE || record.state == WTS_SHADOW;
+        if (record.id == 0 || (!in_use && record.state != WTS_DISCONNECTED))
             return session_verdict::ignored;
-        if (record.state == WTS_ACTIVE || record.state == WTS_SHADOW)
-            return session_verdict::active;
-        return record.state == WTS_DISCONNECTED ? session_verdict::inactive : session_verdict::ignored;
+        if (record.query_error)
+            return session_verdict::unreadable;
+        if (!record.user || !*record.user)
+            return session_verdict::ignored;
+        return in_use ? session_verdict::active : session_verdict::inactive;
+    }
     case session_source::none:
         break;
     }
@@ -66,7 +70,37 @@ void tally_session(void *context, session_source source, const session_record &r
     case session_verdict::inactive:
         census.inactive++;
         break;
+    case session_verdict::unreadable:
+        if (census.unreadable++ == 0) {
+            census.unreadable_id = record.id;
+            census.unreadable_error = record.query_error;
+        }
+        break;
     case session_verdict::ignored:
         break;
     }
+}
+
+bool census_whole(session_source source, const session_census &census, text_buffer &why)
+{
+    if (census.unreadable) {
+        append(why, "cannot read the user of session ");
+        append_number(why, census.unreadable_id);
+        append(why, " (Windows error ");
+        append_number(why, census.unreadable_error);
+        append(why, ")");
+        if (census.unreadable > 1) {
+            append(why, " nor of ");
+            append_number(why, census.unreadable - 1);
+            append(why, " more");
+        }
+        return false;
+    }
+    // Every working Windows lists its services session: a list without it
+    // comes from an API that is broken or a stand-in, and proves nothing.
+    if (source == session_source::terminal_services && !census.saw_services_session) {
+        append(why, "the Terminal Services API listed no services session, so its list cannot be trusted");
+        return false;
+    }
+    return true;
 }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/system.hpp"
+#include "check/system/system.hpp"
 
 // Terminal Services' session states (WTS_CONNECTSTATE_CLASS), by value.
 enum wts_state {
@@ -22,17 +22,21 @@ enum wts_state {
 };
 
 // active: counted against the thresholds; inactive: logged on but not in
-// use (logind's online, Windows' disconnected); ignored: not a user's session.
-enum class session_verdict { active, inactive, ignored };
+// use (logind's online, Windows' disconnected); ignored: not a user's
+// session; unreadable: one that may count, but what it is could not be read.
+enum class session_verdict { active, inactive, ignored, unreadable };
 
 // logind: a session of a user class ("user", and systemd 256's
 // "user-early", "user-incomplete" and "user-light") in state "active" is
 // active, in state "online" inactive. Greeters, lock screens, background
 // and manager sessions, and sessions opening or closing never count.
-// utmp: a login whose process still exists is active, as who shows it.
+// utmp: as who shows them, a USER_PROCESS entry with a user name whose
+// process is not known to be gone is active.
 // Terminal Services: a session with a user, other than session 0 (services),
 // is active when WTSActive or shadowing, inactive when disconnected;
 // listeners, a console at the logon screen and every other state never count.
+// A session in a state that may count whose user could not be read is
+// unreadable.
 session_verdict judge_session(session_source source, const session_record &record);
 
 // How many -v names: the first sessions counted.
@@ -40,12 +44,17 @@ inline constexpr size_t NAMED_LIMIT = 32;
 inline constexpr size_t NAME_SIZE = 64;
 
 struct session_census {
-    session_source source;
     int64_t active, inactive;
     bool saw_services_session;  // Terminal Services' session 0, present on every working system
+    int64_t unreadable;         // sessions that may count, but could not be read
+    long unreadable_id;         // the first of them, and its query's error
+    int unreadable_error;
     size_t named;
-    char names[NAMED_LIMIT][3 * NAME_SIZE];  // "user place host" of the active sessions
+    char names[NAMED_LIMIT][3 * NAME_SIZE];  // "user place host" of the first active sessions
 };
+
+// Whether the census can be trusted; if not, says why.
+bool census_whole(session_source source, const session_census &census, text_buffer &why);
 
 // A session_visitor over a session_census.
 void tally_session(void *context, session_source source, const session_record &record);

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "check/system/system.hpp"
 #include "input/decode.hpp"
 #include "platform/platform.hpp"
-#include "platform/system.hpp"
 #include "scan/scan.hpp"
 
 namespace {
@@ -34,8 +34,13 @@ bool count_listing(const check_options &options, int64_t &count, text_buffer &no
     }
     static listing_run run;
     if (!platform_start_listing(run, options.command, options.timeout_seconds)) {
-        append(note, "cannot run ");
-        append_echo(note, name);
+        // The check's own failure is named as its own, not the command's.
+        if (run.own_failure) {
+            append(note, run.own_failure);
+        } else {
+            append(note, "cannot run ");
+            append_echo(note, name);
+        }
         append(note, ": ");
         append(note, platform_error_text(run.error));
         return false;
@@ -47,10 +52,12 @@ bool count_listing(const check_options &options, int64_t &count, text_buffer &no
     platform_finish_listing(run);
     count = scan.match_count;
 
-    char what[64];
+    char what[96];
     text_buffer detail = {what, sizeof what, 0};
     if (run.timed_out) {
-        append(detail, " timed out after ");
+        // Ended by itself, yet its output stayed open: a process the check
+        // could not end held it.
+        append(detail, run.exited ? " ended, but something held its output open past " : " timed out after ");
         append_number(detail, options.timeout_seconds);
         append(detail, " s");
         append_echo(note, name);

@@ -65,6 +65,11 @@ const option_name *find_option(const char *argument, const char *&attached)
 
 void take_range(check_options &options, threshold_range &range, const char *name, const char *text)
 {
+    // What an engine sends for a threshold left blank: none given.
+    if (*text == '\0') {
+        range = {};
+        return;
+    }
     const range_fault fault = parse_range(text, range);
     if (fault == range_fault::none)
         return;

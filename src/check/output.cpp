@@ -46,10 +46,47 @@ void plugin_line(text_buffer &line, const check_options &options, const check_ou
     }
 }
 
-void gauge(std::FILE *out, const char *name, const char *help, int64_t value)
+void gauge(text_buffer &out, const char *name, const char *help, int64_t value)
 {
-    std::fprintf(out, "# HELP %s %s\n# TYPE %s gauge\n%s %lld\n", name, help, name, name,
-                 static_cast<long long>(value));
+    const char *parts[] = {"# HELP ", name, " ", help, "\n# TYPE ", name, " gauge\n", name, " "};
+    for (const char *part : parts)
+        append(out, part);
+    append_number(out, value);
+    append(out, "\n");
+}
+
+// The line, then with -v a line for each session named and one for those
+// left out.
+void plugin_lines(text_buffer &out, const check_options &options, const check_outcome &outcome)
+{
+    char text[1024];
+    text_buffer line = {text, sizeof text, 0};
+    plugin_line(line, options, outcome);
+    append(out, text);
+    append(out, "\n");
+    const session_census *census = outcome.census;
+    if (outcome.state == check_state::unknown || !options.verbose || !census)
+        return;
+    for (size_t i = 0; i < census->named; i++) {
+        append(out, census->names[i]);
+        append(out, "\n");
+    }
+    if (census->active > static_cast<int64_t>(census->named)) {
+        append(out, "and ");
+        append_number(out, census->active - static_cast<int64_t>(census->named));
+        append(out, " more active sessions\n");
+    }
+}
+
+void prometheus_text(text_buffer &out, const check_outcome &outcome)
+{
+    if (outcome.state != check_state::unknown) {
+        gauge(out, "active_users", "Sessions counted as active.", outcome.active);
+        if (outcome.has_inactive)
+            gauge(out, "active_users_inactive", "Sessions logged on but not active.", outcome.inactive);
+    }
+    gauge(out, "active_users_check_status", "The check's status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.",
+          static_cast<int>(outcome.state));
 }
 
 }  // namespace
@@ -61,33 +98,28 @@ check_state judge_count(const check_options &options, int64_t count)
     return range_alerts(options.warning, count) ? check_state::warning : check_state::ok;
 }
 
-int write_outcome(std::FILE *out, const check_options &options, const check_outcome &outcome)
+int render_outcome(const check_options &options, const check_outcome &outcome, text_buffer &out, text_buffer &err)
 {
     const bool seen = outcome.state != check_state::unknown;
     switch (options.form) {
-    case output_form::plugin: {
-        char text[1024];
-        text_buffer line = {text, sizeof text, 0};
-        plugin_line(line, options, outcome);
-        std::fprintf(out, "%s\n", text);
-        for (size_t i = 0; seen && options.verbose && outcome.census && i < outcome.census->named; i++)
-            std::fprintf(out, "%s\n", outcome.census->names[i]);
+    case output_form::plugin:
+        plugin_lines(out, options, outcome);
         break;
-    }
     case output_form::count:
         // Nothing at all when unseen: a numeric item then goes unsupported, never 0.
-        if (seen)
-            std::fprintf(out, "%lld\n", static_cast<long long>(outcome.active));
+        if (seen) {
+            append_number(out, outcome.active);
+            append(out, "\n");
+        }
         break;
     case output_form::prometheus:
-        if (seen) {
-            gauge(out, "active_users", "Sessions counted as active.", outcome.active);
-            if (outcome.has_inactive)
-                gauge(out, "active_users_inactive", "Sessions logged on but not active.", outcome.inactive);
-        }
-        gauge(out, "active_users_check_status", "The check's status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.",
-              static_cast<int>(outcome.state));
+        prometheus_text(out, outcome);
         break;
+    }
+    if (!seen && options.form != output_form::plugin) {
+        append(err, "check_active_users: ");
+        append(err, outcome.detail);
+        append(err, "\n");
     }
     return static_cast<int>(outcome.state);
 }

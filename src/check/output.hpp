@@ -11,6 +11,9 @@
 enum class check_state { ok, warning, critical, unknown };
 
 inline constexpr size_t DETAIL_SIZE = 512;
+// Room for the whole output of any form: the plugin line and a line for
+// each session -v names.
+inline constexpr size_t OUTPUT_SIZE = 1024 + (NAMED_LIMIT + 1) * 3 * NAME_SIZE;
 
 struct check_outcome {
     check_state state;
@@ -24,7 +27,9 @@ struct check_outcome {
 // CRITICAL before WARNING; OK when neither range alerts.
 check_state judge_count(const check_options &options, int64_t count);
 
-// Writes the outcome in the options' form; returns the exit status, 0 to 3.
-int write_outcome(std::FILE *out, const check_options &options, const check_outcome &outcome);
+// The outcome in the options' form, whole, into `out`, and what goes to
+// standard error into `err`: the reason, in the forms that keep standard
+// output for values. Returns the exit status, 0 to 3.
+int render_outcome(const check_options &options, const check_outcome &outcome, text_buffer &out, text_buffer &err);
 
 void write_help(std::FILE *out);

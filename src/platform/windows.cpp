@@ -10,6 +10,7 @@
 #include <cwchar>
 
 #include "input/utf16.hpp"
+#include "platform/code_page.hpp"
 #include "platform/platform.hpp"
 
 extern "C" {
@@ -46,10 +47,8 @@ const char *convert(wchar_t *wide, unsigned code_page)
     if (code_page == CP_UTF8) {
         written = utf16_to_utf8(reinterpret_cast<uint16_t *>(wide), length, out);
     } else if (length > 0) {
-        BOOL inexact = FALSE;
-        const int n = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(length), out,
-                                          static_cast<int>(room - 1), nullptr, &inexact);
-        if (n <= 0 || inexact)
+        const int n = exactly_in_code_page(code_page, wide, static_cast<int>(length), out, static_cast<int>(room - 1));
+        if (n < 0)
             return nullptr;
         written = static_cast<size_t>(n);
     }
@@ -114,9 +113,11 @@ size_t platform_console_text(uint16_t *units, size_t count, char *out)
     if (count == 0)
         return 0;
     repair_utf16(units, count);
-    const int written = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t *>(units),
-                                            static_cast<int>(count), out, static_cast<int>(3 * count), "?", nullptr);
-    return written > 0 ? static_cast<size_t>(written) : 0;
+    const int written = shown_in_code_page(CP_OEMCP, reinterpret_cast<const wchar_t *>(units), static_cast<int>(count),
+                                           out, static_cast<int>(3 * count));
+    // A conversion that fails (GB18030 may want 4 bytes for one unit) must
+    // not lose the text and its lines: it is written as UTF-8 instead.
+    return written > 0 ? static_cast<size_t>(written) : utf16_to_utf8(units, count, out);
 }
 
 // msvcrt has no localtime_r; its localtime keeps a per-thread result, which

@@ -1,14 +1,16 @@
 // What the check asks of the system and does differently on each: its whole
-// command line, the sessions the system keeps (logind and utmp on Linux, the
-// Terminal Services API on Windows), and a listing command run with a
-// timeout, its output read as a block_reader. CMake builds the POSIX or the
-// Windows files; the rules for what counts live with the check, not here.
+// command line, a process fit to run it whatever its parent left, the
+// sessions the system keeps (logind and utmp on Linux, the Terminal Services
+// API on Windows), and a listing command run until a deadline, its output
+// read as a block_reader. CMake builds the POSIX or the Windows files of this
+// folder; the rules for what counts live with the check, not here.
 #pragma once
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
+#include "check/text.hpp"
 #include "settings.hpp"
 
 // The check's arguments: its own options and a listing command's.
@@ -28,7 +30,33 @@ bool platform_check_command_line(int argc, char **argv, check_command_line &line
 // Windows. False when the pattern cannot be converted.
 bool platform_pattern_forms(const char *pattern, pattern_forms &forms);
 
+// Makes the process what the check needs, whatever its parent left it: no
+// signal blocked, SIGCHLD and SIGPIPE at their defaults, standard streams
+// open, and the signals an engine ends a check with (SIGTERM, SIGINT,
+// SIGHUP) caught: they end the listing command with all it started, write
+// the ending output, and exit with status 3. On Windows there is nothing to
+// do: the command's job ends with the check.
+void platform_start_check();
+
+// What an ending signal writes: `out` to standard output and `err` to
+// standard error, both NUL-terminated and kept until the check exits.
+void platform_set_ending_output(const char *out, const char *err);
+
+// The check writes its outcome now: an ending signal from here on waits for
+// the exit, so that no second outcome follows the first.
+void platform_hold_signals();
+
+// A clock that only moves forward, in milliseconds.
+int64_t platform_now_ms();
+
+// The system's text for an error number the platform gave.
+const char *platform_error_text(int error);
+
 enum class session_source { none, logind, utmp, terminal_services };
+
+// The sources this system may keep, in the order they are tried, ending
+// with none.
+extern const session_source PLATFORM_SOURCES[];
 
 // One session as its source describes it; fields a source lacks are "" or 0.
 struct session_record {
@@ -36,26 +64,34 @@ struct session_record {
     const char *class_name, *state_name;  // logind's CLASS and STATE
     long id;                              // Terminal Services' session id
     int state;                            // Terminal Services' WTS_CONNECTSTATE_CLASS
-    bool user_process, alive;             // utmp: a login, and its process still exists
+    bool user_process, alive;             // utmp: a USER_PROCESS entry, and its process not known to be gone
+    int query_error;                      // Terminal Services: the error of a query about it that failed, or 0
 };
 
 using session_visitor = void (*)(void *context, session_source source, const session_record &record);
 
-// Hands each session of the first source that answers to `visit`, and
-// returns that source; none, with the reason in `why`, when no source could
-// be read whole.
-session_source platform_read_sessions(session_visitor visit, void *context, char *why, size_t why_size);
+// absent: this system does not keep the source; failed: it does, but the
+// source could not be read whole.
+enum class source_answer { whole, absent, failed };
 
-// A listing command, running. The fields are the platform's own.
+// Hands every session `source` holds to `visit`; otherwise says why in `why`.
+// Waiting for a source (a locked utmp) ends at `deadline_ms`.
+source_answer platform_read_sessions(session_source source, int64_t deadline_ms, session_visitor visit, void *context,
+                                     text_buffer &why);
+
+// What a listing command did, as far as the check saw it. The handles are
+// each platform's own, kept in its file: one command runs at a time.
 inline constexpr size_t FIRST_ERROR_SIZE = 256;
 struct listing_run {
-    intptr_t process, group, out, err, watch;  // platform handles; -1 or 0 when closed
     int64_t deadline_ms;
     int64_t out_bytes;
-    bool out_ended, err_ended, exited, timed_out;
-    int exit_status;  // the command's status, when it exited
-    int signal;       // the signal that ended it, or 0
-    int error;        // errno of a start or read that failed
+    bool out_ended, err_ended;
+    bool exited;              // the command ended by itself; exit_status or signal says how
+    bool timed_out;           // the deadline came first: the command, or what held its output, still ran
+    int exit_status;          // the command's status, when it exited
+    int signal;               // the signal that ended it, or 0
+    const char *own_failure;  // what the check itself could not do to start it, or nullptr
+    int error;                // the error of a failed start or read
     bool error_line_done;
     size_t error_length;
     char first_error[FIRST_ERROR_SIZE];  // the first line of standard error that is not blank
@@ -91,17 +127,15 @@ inline bool past_deadline(listing_run &run, int64_t now_ms)
 
 // Starts `command` (its name looked up on PATH) with no shell, standard input
 // empty, in a process group (Windows: a job) of its own, inheriting nothing
-// the check opened. False with `run.error` set when it cannot start.
+// the check opened. False when it cannot start: `own_failure` names what the
+// check could not do, or else the command could not run; `error` says why.
 bool platform_start_listing(listing_run &run, const char *const *command, int timeout_seconds);
 
 // A block_reader over the command's standard output; meanwhile keeps the
-// first line of its standard error. -1 with errno ETIMEDOUT at the deadline.
+// first line of its standard error. -1 with errno ETIMEDOUT at the deadline,
+// or with the error of a read that failed.
 long platform_read_listing(void *source, char *into, size_t capacity);
 
 // Waits, until the deadline, for the command to end; then ends whatever it
-// left running in its group or job, reads the rest of standard error, and
-// closes every handle.
+// left running, reads the rest of standard error, and closes every handle.
 void platform_finish_listing(listing_run &run);
-
-// The system's text for an error number from platform_start_listing.
-const char *platform_error_text(int error);

@@ -9,10 +9,15 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "check/system/system.hpp"
 #include "input/utf16.hpp"
-#include "platform/system.hpp"
+
+const session_source PLATFORM_SOURCES[] = {session_source::terminal_services, session_source::none};
 
 namespace {
+
+// The query's error for a session that logged off since it was listed.
+constexpr DWORD SESSION_GONE = 7022;  // ERROR_CTX_WINSTATION_NOT_FOUND
 
 using enumerate_call = BOOL(WINAPI *)(HANDLE, DWORD, DWORD, PWTS_SESSION_INFOW *, DWORD *);
 using query_call = BOOL(WINAPI *)(HANDLE, DWORD, WTS_INFO_CLASS, LPWSTR *, DWORD *);
@@ -59,43 +64,68 @@ void to_name(const wchar_t *wide, name_text &into)
         '\0';
 }
 
-// A session's text as UTF-8, "" when it has none.
-void session_text(const terminal_services &calls, DWORD id, WTS_INFO_CLASS what, name_text &into)
+// A session's text as UTF-8, "" when it has none; the query's error when it fails.
+DWORD session_text(const terminal_services &calls, DWORD id, WTS_INFO_CLASS what, name_text &into)
 {
     LPWSTR text = nullptr;
     DWORD bytes = 0;
-    const bool got = calls.query(WTS_CURRENT_SERVER_HANDLE, id, what, &text, &bytes) && text;
+    const bool got = calls.query(WTS_CURRENT_SERVER_HANDLE, id, what, &text, &bytes);
+    const DWORD error = got ? 0 : GetLastError();
     to_name(got ? text : nullptr, into);
-    if (got)
+    if (text)
         calls.release(text);
+    return error;
+}
+
+// One session, with the first query about it that failed; none when it
+// logged off since it was listed.
+void visit_session(const terminal_services &calls, const WTS_SESSION_INFOW &session, session_visitor visit,
+                   void *context)
+{
+    name_text user, station, client;
+    DWORD error = session_text(calls, session.SessionId, WTSUserName, user);
+    const DWORD client_error = session_text(calls, session.SessionId, WTSClientName, client);
+    error = error ? error : client_error;
+    if (error == SESSION_GONE)
+        return;
+    to_name(session.pWinStationName, station);
+    session_record record{};
+    record.user = user;
+    record.place = station;
+    record.host = client;
+    record.class_name = record.state_name = "";
+    record.id = static_cast<long>(session.SessionId);
+    record.state = static_cast<int>(session.State);
+    record.query_error = static_cast<int>(error);
+    visit(context, session_source::terminal_services, record);
 }
 
 }  // namespace
 
-session_source platform_read_sessions(session_visitor visit, void *context, char *why, size_t why_size)
+// The Terminal Services API answers at once or fails; it has no lock to
+// wait for, so the deadline is not needed.
+source_answer platform_read_sessions(session_source source, int64_t, session_visitor visit, void *context,
+                                     text_buffer &why)
 {
     static terminal_services calls;
+    char text[96];
+    if (source != session_source::terminal_services)
+        return source_answer::absent;
     if (!load_terminal_services(calls)) {
-        std::snprintf(why, why_size, "no session source: wtsapi32.dll cannot be loaded (error %lu)", GetLastError());
-        return session_source::none;
+        std::snprintf(text, sizeof text, "wtsapi32.dll cannot be loaded (error %lu)", GetLastError());
+        append(why, text);
+        return source_answer::absent;
     }
     PWTS_SESSION_INFOW sessions = nullptr;
     DWORD count = 0;
     if (!calls.enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
-        std::snprintf(why, why_size, "the Terminal Services API cannot list the sessions (error %lu)", GetLastError());
-        return session_source::none;
+        std::snprintf(text, sizeof text, "the Terminal Services API cannot list the sessions (error %lu)",
+                      GetLastError());
+        append(why, text);
+        return source_answer::failed;
     }
-    for (DWORD i = 0; i < count; i++) {
-        const WTS_SESSION_INFOW &session = sessions[i];
-        name_text user, station, client;
-        session_text(calls, session.SessionId, WTSUserName, user);
-        session_text(calls, session.SessionId, WTSClientName, client);
-        to_name(session.pWinStationName, station);
-        const session_record record = {
-            user,  station, client, "", "", static_cast<long>(session.SessionId), static_cast<int>(session.State),
-            false, false};
-        visit(context, session_source::terminal_services, record);
-    }
+    for (DWORD i = 0; i < count; i++)
+        visit_session(calls, sessions[i], visit, context);
     calls.release(sessions);
-    return session_source::terminal_services;
+    return source_answer::whole;
 }
