@@ -192,7 +192,7 @@ TEST(census, a_session_that_may_count_but_cannot_be_read_makes_it_untrusted)
     char why[128];
     text_buffer reason = {why, sizeof why, 0};
     EXPECT_FALSE(census_whole(session_source::terminal_services, census, reason));
-    EXPECT_STREQ(why, "cannot read the user of session 2 (Windows error 5) nor of 2 more");
+    EXPECT_STREQ(why, "cannot read session 2 (Windows error 5) nor 2 more");
     session_census whole{};
     whole.saw_services_session = true;
     reason.used = 0;

@@ -84,13 +84,13 @@ void tally_session(void *context, session_source source, const session_record &r
 bool census_whole(session_source source, const session_census &census, text_buffer &why)
 {
     if (census.unreadable) {
-        append(why, "cannot read the user of session ");
+        append(why, "cannot read session ");
         append_number(why, census.unreadable_id);
         append(why, " (Windows error ");
         append_number(why, census.unreadable_error);
         append(why, ")");
         if (census.unreadable > 1) {
-            append(why, " nor of ");
+            append(why, " nor ");
             append_number(why, census.unreadable - 1);
             append(why, " more");
         }

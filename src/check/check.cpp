@@ -26,11 +26,12 @@ const char *source_name(session_source source)
     return "no source";
 }
 
-// "one; two": each reason after the ones before.
+// "one, and two": each reason after the ones before. Never a semicolon:
+// Nagios makes it a colon in the line it keeps.
 void add_reason(text_buffer &list, const char *reason)
 {
     if (list.used)
-        append(list, "; ");
+        append(list, ", and ");
     append(list, reason);
 }
 
@@ -52,7 +53,7 @@ bool count_sessions(session_census &census, session_source &answered, int64_t de
             if (failed.used) {
                 append(note, "from ");
                 append(note, source_name(*source));
-                append(note, "; ");
+                append(note, ", as ");
                 append(note, failures);
             }
             return true;

@@ -80,7 +80,13 @@ void plugin_lines(text_buffer &out, const check_options &options, const check_ou
 
 void prometheus_text(text_buffer &out, const check_outcome &outcome)
 {
-    if (outcome.state != check_state::unknown) {
+    // The reason as a comment: the exposition format's readers pass over it,
+    // and a textfile or a Zabbix item shows why there is no count.
+    if (outcome.state == check_state::unknown) {
+        append(out, "# check_active_users: ");
+        append(out, outcome.detail);
+        append(out, "\n");
+    } else {
         gauge(out, "active_users", "Sessions counted as active.", outcome.active);
         if (outcome.has_inactive)
             gauge(out, "active_users_inactive", "Sessions logged on but not active.", outcome.inactive);
