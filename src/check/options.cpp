@@ -126,6 +126,43 @@ void check_whole(check_options &options)
         refuse(options, "-p counts a listing command's lines: give the command after --", nullptr, true);
 }
 
+// Takes the option at `arguments[at]` and its value; returns where the next
+// one starts, or `count` when nothing after it is read.
+int take_option(int count, const char *const *arguments, int at, check_options &options)
+{
+    const char *argument = arguments[at];
+    if (std::strcmp(argument, "--") == 0) {
+        if (at + 1 == count)
+            refuse(options, "-- must be followed by a listing command", nullptr, true);
+        options.command = arguments + at + 1;
+        return count;
+    }
+    const char *value = nullptr;
+    const option_name *option = find_option(argument, value);
+    if (!option) {
+        refuse(options, argument[0] == '-' ? "unknown option" : "unexpected argument (a listing command goes after --)",
+               argument, true);
+        return at + 1;
+    }
+    if (option->letter == 'h' || option->letter == 'V') {
+        // Asked for help or the version, the rest is not read at all.
+        options.action = option->letter == 'h' ? check_action::help : check_action::version;
+        return count;
+    }
+    if (option->letter == 'v') {
+        options.verbose = true;
+        return at + 1;
+    }
+    if (!value && at + 1 == count) {
+        char what[32];
+        std::snprintf(what, sizeof what, "-%c needs a value", option->letter);
+        refuse(options, what, nullptr, true);
+        return count;
+    }
+    take_value(options, option->letter, value ? value : arguments[++at]);
+    return at + 1;
+}
+
 }  // namespace
 
 void parse_check_options(int count, const char *const *arguments, check_options &options)
@@ -133,41 +170,8 @@ void parse_check_options(int count, const char *const *arguments, check_options 
     options = {};
     options.action = check_action::check;
     options.timeout_seconds = DEFAULT_TIMEOUT;
-    for (int i = 1; i < count; i++) {
-        const char *argument = arguments[i];
-        if (std::strcmp(argument, "--") == 0) {
-            if (i + 1 == count)
-                refuse(options, "-- must be followed by a listing command", nullptr, true);
-            options.command = arguments + i + 1;
-            break;
-        }
-        const char *value = nullptr;
-        const option_name *option = find_option(argument, value);
-        if (!option) {
-            refuse(options,
-                   argument[0] == '-' ? "unknown option" : "unexpected argument (a listing command goes after --)",
-                   argument, true);
-            continue;
-        }
-        if (option->letter == 'h' || option->letter == 'V') {
-            // Asked for help or the version, the rest is not read at all.
-            options.action = option->letter == 'h' ? check_action::help : check_action::version;
-            return;
-        }
-        if (option->letter == 'v') {
-            options.verbose = true;
-            continue;
-        }
-        if (!value) {
-            if (i + 1 == count) {
-                char what[32];
-                std::snprintf(what, sizeof what, "-%c needs a value", option->letter);
-                refuse(options, what, nullptr, true);
-                break;
-            }
-            value = arguments[++i];
-        }
-        take_value(options, option->letter, value);
-    }
-    check_whole(options);
+    for (int at = 1; at < count;)
+        at = take_option(count, arguments, at, options);
+    if (options.action != check_action::help && options.action != check_action::version)
+        check_whole(options);
 }

@@ -266,6 +266,25 @@ int exec_error(int status_pipe)
     return got == sizeof error ? error : 0;
 }
 
+// Forks the command's process, with its group recorded before an ending
+// signal can come: one that came between would miss the command.
+pid_t start_command(const char *const *command, const int (&ends)[4])
+{
+    block_ending_signals(true);
+    remember_children();
+    const pid_t check = getpid(), pid = fork();
+    const int fork_error = errno;
+    if (pid == 0)
+        run_command(command, ends, check);
+    if (pid > 0) {
+        setpgid(pid, pid);  // as the child does: whichever comes first
+        running.pid = pid;
+    }
+    block_ending_signals(false);
+    errno = fork_error;
+    return pid;
+}
+
 }  // namespace
 
 void end_running_listing()
@@ -288,18 +307,8 @@ bool platform_start_listing(listing_run &run, const char *const *command, int ti
     int out[2], err[2], status[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(status, O_CLOEXEC) != 0)
         return own_failure(run, "cannot make a pipe");  // what was opened closes as the check ends
-    // Until the group is recorded an ending signal would miss the command.
-    block_ending_signals(true);
-    remember_children();
-    const pid_t check = getpid(), pid = fork();
+    const pid_t pid = start_command(command, {nothing, out[1], err[1], status[1]});
     const int fork_error = errno;
-    if (pid == 0)
-        run_command(command, {nothing, out[1], err[1], status[1]}, check);
-    if (pid > 0) {
-        setpgid(pid, pid);  // as the child does: whichever comes first
-        running.pid = pid;
-    }
-    block_ending_signals(false);
     for (int end : {nothing, out[1], err[1], status[1]})
         close(end);
     running.out = out[0];
