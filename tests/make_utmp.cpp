@@ -1,6 +1,7 @@
 // Writes a utmp file for the check's tests, through the C library that
 // writes the system's: make_utmp FILE [USER LINE PID]..., a login each, or
-// of another kind where USER is KIND:NAME (login, dead or init). Or holds a
+// of another kind where USER is KIND:NAME (login, dead or init), and from a
+// remote host where it ends with @HOST. Or holds a
 // write lock on FILE for SECONDS, as a writer of utmp does, once it has made
 // FILE.locked: make_utmp --lock FILE SECONDS.
 #include <fcntl.h>
@@ -54,6 +55,11 @@ int main(int argc, char **argv)
         utmpx entry{};
         std::string user = argv[i];
         entry.ut_type = kind_of(user);
+        const size_t at = user.find('@');
+        if (at != std::string::npos) {
+            std::strncpy(entry.ut_host, user.c_str() + at + 1, sizeof entry.ut_host);
+            user.resize(at);
+        }
         entry.ut_pid = std::atoi(argv[i + 2]);
         std::strncpy(entry.ut_user, user.c_str(), sizeof entry.ut_user);
         std::strncpy(entry.ut_line, argv[i + 1], sizeof entry.ut_line);

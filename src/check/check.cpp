@@ -43,7 +43,7 @@ bool count_sessions(session_census &census, session_source &answered, int64_t de
 {
     static char failures[DETAIL_SIZE], absences[DETAIL_SIZE];
     text_buffer failed = {failures, sizeof failures, 0}, absent = {absences, sizeof absences, 0};
-    for (const session_source *source = PLATFORM_SOURCES; *source != session_source::none; source++) {
+    for (const session_source *source = platform_session_sources(); *source != session_source::none; source++) {
         census = {};
         char why[DETAIL_SIZE] = "";
         text_buffer reason = {why, sizeof why, 0};

@@ -18,11 +18,11 @@ size_t character_at(const unsigned char *text, uint32_t &value)
     const size_t length = value >= 0xF8 ? 0 : value >= 0xF0 ? 4 : value >= 0xE0 ? 3 : value >= 0xC0 ? 2 : 0;
     if (length == 0)
         return 0;
-    value &= 0x3Fu >> (length - 1);
+    value &= 0x3FU >> (length - 1);
     for (size_t i = 1; i < length; i++) {
         if ((text[i] & 0xC0) != 0x80)
             return 0;
-        value = value << 6 | (text[i] & 0x3Fu);
+        value = value << 6 | (text[i] & 0x3FU);
     }
     const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
     if (value < least[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))

@@ -18,7 +18,11 @@
 
 #include "check/system/system.hpp"
 
-const session_source PLATFORM_SOURCES[] = {session_source::logind, session_source::utmp, session_source::none};
+const session_source *platform_session_sources()
+{
+    static const session_source SOURCES[] = {session_source::logind, session_source::utmp, session_source::none};
+    return SOURCES;
+}
 
 namespace {
 
@@ -187,7 +191,7 @@ bool lock_utmp(int file, int64_t deadline_ms)
     struct flock lock = {};
     lock.l_type = F_RDLCK;
     lock.l_whence = SEEK_SET;
-    const timespec pause = {0, 10 * 1000000};
+    const timespec pause = {0, 10000000};  // 10 ms
     while (fcntl(file, F_SETLK, &lock) != 0) {
         if (errno != EAGAIN && errno != EACCES && errno != EINTR)
             return true;

@@ -12,7 +12,11 @@
 #include "check/system/system.hpp"
 #include "input/utf16.hpp"
 
-const session_source PLATFORM_SOURCES[] = {session_source::terminal_services, session_source::none};
+const session_source *platform_session_sources()
+{
+    static const session_source SOURCES[] = {session_source::terminal_services, session_source::none};
+    return SOURCES;
+}
 
 namespace {
 

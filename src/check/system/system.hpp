@@ -56,7 +56,7 @@ enum class session_source { none, logind, utmp, terminal_services };
 
 // The sources this system may keep, in the order they are tried, ending
 // with none.
-extern const session_source PLATFORM_SOURCES[];
+const session_source *platform_session_sources();
 
 // One session as its source describes it; fields a source lacks are "" or 0.
 struct session_record {
