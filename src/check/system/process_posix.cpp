@@ -82,9 +82,10 @@ int64_t platform_now_ms()
 void platform_start_check()
 {
     // A closed standard stream would be the number a pipe or file of the
-    // check's gets next, and a command's output could land in it.
+    // check's gets next, and a command's output could land in it. Read-only
+    // in its place, a write to it still fails, and the check says so.
     for (int descriptor = 0; descriptor <= 2; descriptor++) {
-        if (fcntl(descriptor, F_GETFD) < 0 && open("/dev/null", O_RDWR) < 0)
+        if (fcntl(descriptor, F_GETFD) < 0 && open("/dev/null", O_RDONLY) < 0)
             break;
     }
     // An ignored SIGCHLD would let the kernel reap the command and lose its
