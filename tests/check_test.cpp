@@ -74,6 +74,7 @@ TEST(options, take_short_long_attached_and_apart)
     EXPECT_EQ(options.command[3], nullptr);
     EXPECT_EQ(parse({"-f", "count"}).action, check_action::check);  // no thresholds needed for a bare count
     EXPECT_EQ(parse({"-x", "-h"}).action, check_action::help);
+    EXPECT_EQ(parse({"-w", "5", "-f", "count", "-f", "plugin"}).form, output_form::plugin);  // the last one holds
 }
 
 TEST(options, timeout_defaults_to_10_and_takes_up_to_9999)
