@@ -35,8 +35,8 @@ enum class session_verdict { active, inactive, ignored, unreadable };
 // Terminal Services: a session with a user, other than session 0 (services),
 // is active when WTSActive or shadowing, inactive when disconnected;
 // listeners, a console at the logon screen and every other state never count.
-// A session in a state that may count whose user could not be read is
-// unreadable.
+// A session in a state that may count about which a query failed is
+// unreadable: the count would be a guess.
 session_verdict judge_session(session_source source, const session_record &record);
 
 // How many -v names: the first sessions counted.
