@@ -202,9 +202,9 @@ bool lock_utmp(int file, int64_t deadline_ms)
     return true;
 }
 
-static_assert(sizeof(utmpx) == 384, "glibc's utmp entries are 384 bytes on every system; on a 32-bit one, "
-                                    "this file is built with 32-bit time, as the file's entries have");
-
+// The file's entries are the C library's own utmpx: 384 bytes on most
+// systems, 400 on arm64. On a 32-bit system this file is built with 32-bit
+// time, as the library that writes the file was (CMakeLists.txt).
 // Every entry, or false with why: a failed read, or a file that ends inside
 // an entry, is never taken for fewer logins.
 bool visit_utmp(int file, session_visitor visit, void *context, text_buffer &why)
