@@ -42,6 +42,9 @@ TEST(range, refuses_all_but_whole_numbers_in_the_guidelines_forms)
 
 namespace {
 
+const name_filter NO_NAMES = {};
+const census_rules EVERY_SESSION = {-1, -1, &NO_NAMES, &NO_NAMES, place_filter::any, false};
+
 check_options parse(std::initializer_list<const char *> given)
 {
     static const char *arguments[32];
@@ -62,8 +65,8 @@ TEST(options, take_short_long_attached_and_apart)
     const check_options options =
         parse({"-w5", "--critical=6:", "-t", "3", "--format", "count", "-v", "-p", "x", "--", "cmd", "-w", "9"});
     ASSERT_EQ(options.action, check_action::check) << options.refusal;
-    EXPECT_STREQ(options.warning.text, "5");
-    EXPECT_STREQ(options.critical.text, "6:");
+    EXPECT_STREQ(options.ranges[FIGURE_USERS].warning.text, "5");
+    EXPECT_STREQ(options.ranges[FIGURE_USERS].critical.text, "6:");
     EXPECT_EQ(options.timeout_seconds, 3);
     EXPECT_EQ(options.form, output_form::count);
     EXPECT_TRUE(options.verbose);
@@ -88,9 +91,10 @@ TEST(options, an_empty_range_is_none_given)
 {
     const check_options critical_alone = parse({"-w", "", "-c", "1:"});
     ASSERT_EQ(critical_alone.action, check_action::check) << critical_alone.refusal;
-    EXPECT_FALSE(critical_alone.warning.given);
-    EXPECT_TRUE(critical_alone.critical.given);
-    EXPECT_FALSE(parse({"-w", "5", "-w", "", "-c", "6"}).warning.given);  // the last one given holds
+    EXPECT_FALSE(critical_alone.ranges[FIGURE_USERS].warning.given);
+    EXPECT_TRUE(critical_alone.ranges[FIGURE_USERS].critical.given);
+    EXPECT_FALSE(
+        parse({"-w", "5", "-w", "", "-c", "6"}).ranges[FIGURE_USERS].warning.given);  // the last one given holds
     EXPECT_EQ(parse({"--warning=", "-c", ""}).action, check_action::refuse);
 }
 
@@ -114,12 +118,53 @@ TEST(options, refusals_name_what_they_refuse)
         {{"-w", "1:2:3", "-c", "x"}, "the warning range must be N, N:, ~:N, N:M or @N:M"},
         {{"-c", "10:5"}, "the critical range has its start above its end: '10:5'"},
         {{"-w", "5\n|6"}, "the warning range must be N, N:, ~:N, N:M or @N:M with whole numbers N and M: '5 /6'"},
+        {{"--idle-warning=1"}, "the idle ranges need --idle"},
+        {{"--stale-critical=1"}, "the stale ranges need --stale"},
+        {{"-w", "5", "--idle=1000000"}, "--idle must be 0 to 999999 minutes: '1000000'"},
+        {{"-w", "5", "--stale=x"}, "--stale must be 0 to 99999 hours: 'x'"},
+        {{"-w", "5", "--count=logins"}, "--count must be sessions or users: 'logins'"},
+        {{"-w", "5", "--remote", "--local"}, "give --remote or --local, not both"},
+        {{"-w", "5", "--exclude=x", "--", "who"}, "the session options read the system's sessions"},
+        {{"--per-user-warning=x"}, "the per-user warning range must be"},
+        {{"-w", "5", "--include"}, "--include needs a value; usage: "},
     };
     for (const auto &c : cases) {
         const check_options options = parse(c.arguments);
         EXPECT_EQ(options.action, check_action::refuse) << c.refusal;
         EXPECT_EQ(std::string(options.refusal).rfind(c.refusal, 0), 0U) << options.refusal;
     }
+}
+
+TEST(name_matches, shell_wildcards_over_the_user_or_the_whole_name)
+{
+    struct {
+        const char *pattern, *name;
+        bool matches;
+    } cases[] = {
+        {"bob", "bob", true},
+        {"bob", "bobby", false},
+        {"b*", "bob", true},
+        {"*b", "bob", true},
+        {"?ob", "bob", true},
+        {"??b", "b", false},
+        {"[ab]ob", "bob", true},
+        {"[!b]ob", "bob", false},
+        {"[a-c]ob", "bob", true},
+        {"[c-z]ob", "bob", false},
+        {"svc-*", "svc-monitor", true},
+        {"svc-*", "svc", false},
+        {"a*b*c", "aXbYc", true},
+        {"a*b*c", "aXbY", false},
+        {"*a*a", "aaXa", true},
+        {"bob", "CORP\\bob", true},
+        {"CORP\\*", "CORP\\bob", true},
+        {"CORP\\*", "bob", false},
+        {"?va", "\xc3\xa9va", true},
+        {"[", "[", true},
+        {"[]]x", "]x", true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(name_matches(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
 }
 
 TEST(judge_session, counts_users_sessions_in_use_only)
@@ -164,7 +209,8 @@ TEST(judge_session, terminal_services_counts_active_sessions_with_a_user)
         const session_record services = {"SYSTEM", "Services", "", "", "", 0, state};
         EXPECT_EQ(judge_session(session_source::terminal_services, services), session_verdict::ignored) << state;
     }
-    session_census census{};
+    static session_census census;
+    start_census(census, EVERY_SESSION);
     const session_record services = {"", "Services", "", "", "", 0, WTS_DISCONNECTED};
     tally_session(&census, session_source::terminal_services, services);
     EXPECT_TRUE(census.saw_services_session);
@@ -181,7 +227,8 @@ TEST(census, a_session_that_may_count_but_cannot_be_read_makes_it_untrusted)
         {4, WTS_SHADOW, 1722, session_verdict::unreadable}, {65536, WTS_LISTEN, 5, session_verdict::ignored},
         {0, WTS_DISCONNECTED, 5, session_verdict::ignored},
     };
-    session_census census{};
+    static session_census census;
+    start_census(census, EVERY_SESSION);
     for (const auto &c : cases) {
         const session_record record = {"", "RDP-Tcp#1", "", "", "", c.id, c.state, false, false, c.error};
         EXPECT_EQ(judge_session(session_source::terminal_services, record), c.verdict) << c.id;
@@ -194,7 +241,8 @@ TEST(census, a_session_that_may_count_but_cannot_be_read_makes_it_untrusted)
     text_buffer reason = {why, sizeof why, 0};
     EXPECT_FALSE(census_whole(session_source::terminal_services, census, reason));
     EXPECT_STREQ(why, "cannot read session 2 (Windows error 5) nor 2 more");
-    session_census whole{};
+    static session_census whole;
+    start_census(whole, EVERY_SESSION);
     whole.saw_services_session = true;
     reason.used = 0;
     EXPECT_TRUE(census_whole(session_source::terminal_services, whole, reason));

@@ -2,7 +2,9 @@
 // see whole is UNKNOWN, never a count.
 #include "check/check.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "check/census.hpp"
 #include "check/listing.hpp"
@@ -39,15 +41,18 @@ void add_reason(text_buffer &list, const char *reason)
 // census, and `note` names those that failed before it. False when none
 // answers, with why in `note`: the sources that failed, or else that the
 // system keeps none.
-bool count_sessions(session_census &census, session_source &answered, int64_t deadline_ms, text_buffer &note)
+bool count_sessions(session_census &census, const census_rules &rules, session_source &answered, int64_t deadline_ms,
+                    text_buffer &note)
 {
     static char failures[DETAIL_SIZE], absences[DETAIL_SIZE];
     text_buffer failed = {failures, sizeof failures, 0}, absent = {absences, sizeof absences, 0};
+    const bool times = rules.idle_seconds >= 0 || rules.stale_seconds >= 0 || rules.verbose;
     for (const session_source *source = platform_session_sources(); *source != session_source::none; source++) {
-        census = {};
+        start_census(census, rules);
         char why[DETAIL_SIZE] = "";
         text_buffer reason = {why, sizeof why, 0};
-        const source_answer answer = platform_read_sessions(*source, deadline_ms, tally_session, &census, reason);
+        const source_answer answer =
+            platform_read_sessions(*source, deadline_ms, times, tally_session, &census, reason);
         if (answer == source_answer::whole && census_whole(*source, census, reason)) {
             answered = *source;
             if (failed.used) {
@@ -60,25 +65,75 @@ bool count_sessions(session_census &census, session_source &answered, int64_t de
         }
         add_reason(answer == source_answer::absent ? absent : failed, why);
     }
-    census = {};
+    start_census(census, rules);
     if (!failed.used)
         append(note, "no session source: ");
     append(note, failed.used ? failures : absences);
     return false;
 }
 
+// What the options ask that this source and census cannot say; why in `note`.
+bool beyond_the_source(const check_options &options, session_source source, const session_census &census,
+                       text_buffer &note)
+{
+    const figure_ranges &inactive = options.ranges[FIGURE_INACTIVE], &per_user = options.ranges[FIGURE_PER_USER];
+    if (source == session_source::utmp &&
+        (options.stale_hours >= 0 || inactive.warning.given || inactive.critical.given)) {
+        append(note, "utmp does not tell sessions in use from those logged on but not: --stale and the "
+                     "inactive ranges need logind");
+        return true;
+    }
+    if (census.too_many_users &&
+        (options.unit == count_unit::users || per_user.warning.given || per_user.critical.given)) {
+        append(note, "more than 3072 users: the users cannot be told apart");
+        return true;
+    }
+    return false;
+}
+
+// The users over the per-user ranges: how many for each, and the first of
+// the worst range's.
+void judge_users(const check_options &options, const session_census &census, check_outcome &outcome)
+{
+    const figure_ranges &ranges = options.ranges[FIGURE_PER_USER];
+    const threshold_range *each[2] = {&ranges.warning, &ranges.critical};
+    for (int i = 1; i >= 0; i--) {
+        char names[DETAIL_SIZE] = "";
+        text_buffer list = {names, sizeof names, 0};
+        outcome.users_over[i] = users_alerting(census, *each[i], OVER_LIMIT_NAMED, list);
+        if (!outcome.over_limit[0])
+            std::memcpy(outcome.over_limit, names, sizeof names);
+    }
+}
+
 void check_sessions(const check_options &options, check_outcome &outcome, text_buffer &note)
 {
     static session_census census;
+    const census_rules rules = {options.idle_minutes < 0 ? -1 : options.idle_minutes * 60,
+                                options.stale_hours < 0 ? -1 : options.stale_hours * 3600,
+                                &options.include,
+                                &options.exclude,
+                                options.place,
+                                options.verbose};
     session_source source = session_source::none;
     const int64_t deadline_ms = platform_now_ms() + int64_t{options.timeout_seconds} * 1000;
-    const bool seen = count_sessions(census, source, deadline_ms, note);
-    // utmp knows logins, not whether they are in use: no second figure.
-    outcome.has_inactive = source != session_source::utmp;
-    outcome.active = census.active;
-    outcome.inactive = census.inactive;
+    if (!count_sessions(census, rules, source, deadline_ms, note) || beyond_the_source(options, source, census, note))
+        return;
+    const bool users = options.unit == count_unit::users;
+    const figure_ranges &per_user = options.ranges[FIGURE_PER_USER];
+    const int64_t figures[FIGURE_COUNT] = {users ? census.users : census.active, census.inactive, census.idle,
+                                           census.stale, census.most_per_user};
+    // utmp knows logins, not whether they are in use: no inactive figures.
+    const bool inactive = source != session_source::utmp;
+    const bool shown[FIGURE_COUNT] = {true, inactive, options.idle_minutes >= 0, inactive && options.stale_hours >= 0,
+                                      per_user.warning.given || per_user.critical.given};
+    std::copy(figures, figures + FIGURE_COUNT, outcome.figures);
+    std::copy(shown, shown + FIGURE_COUNT, outcome.shown);
+    outcome.sessions = census.active;
+    outcome.shows_sessions = users;
     outcome.census = &census;
-    outcome.state = seen ? judge_count(options, outcome.active) : check_state::unknown;
+    judge_users(options, census, outcome);
+    outcome.state = judge_outcome(options, outcome);
 }
 
 // What the check writes if an engine ends it: UNKNOWN in the options' form.
@@ -143,8 +198,9 @@ int run_check(int argc, char **argv)
             check_sessions(options, outcome, note);
             break;
         }
-        const bool seen = count_listing(options, outcome.active, note);
-        outcome.state = seen ? judge_count(options, outcome.active) : check_state::unknown;
+        outcome.shown[FIGURE_USERS] = true;
+        const bool seen = count_listing(options, outcome.figures[FIGURE_USERS], note);
+        outcome.state = seen ? judge_outcome(options, outcome) : check_state::unknown;
     }
     return write_outcome(options, outcome);
 }

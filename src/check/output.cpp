@@ -3,11 +3,73 @@
 // given (they were checked); -v adds a line per active session after it.
 #include "check/output.hpp"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "check/text.hpp"
 
 namespace {
 
 const char *const STATE_NAMES[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+
+// Each figure's words in the line, around its number; its label in the
+// performance data; its Prometheus gauge and the gauge's help.
+struct figure_words {
+    const char *before, *after, *label, *gauge, *help;
+};
+
+constexpr figure_words FIGURES[FIGURE_COUNT] = {
+    {"", " users active", "users", "active_users", "Sessions counted as active."},
+    {", ", " inactive", "inactive", "active_users_inactive", "Sessions logged on but not active."},
+    {", ", " idle", "idle", "active_users_idle", "Active sessions idle longer than --idle."},
+    {", ", " stale", "stale", "active_users_stale", "Sessions logged on but not active for longer than --stale."},
+    {", at most ", " sessions a user", "most_per_user", "active_users_most_per_user",
+     "The most sessions one user holds."},
+};
+
+// "label=value;warning;critical;0"
+void perfdata(text_buffer &line, const char *label, int64_t value, const figure_ranges *ranges)
+{
+    append(line, " ");
+    append(line, label);
+    append(line, "=");
+    append_number(line, value);
+    for (const threshold_range *range : {&ranges->warning, &ranges->critical}) {
+        append(line, ";");
+        if (range->given)
+            append(line, range->text);
+    }
+    append(line, ";0");
+}
+
+// "3 users active in 4 sessions, 1 inactive, 2 idle, at most 3 sessions a
+// user (over the limit: alice 3)"
+void plugin_text(text_buffer &line, const check_outcome &outcome)
+{
+    for (int figure = 0; figure < FIGURE_COUNT; figure++) {
+        if (!outcome.shown[figure])
+            continue;
+        append(line, FIGURES[figure].before);
+        append_number(line, outcome.figures[figure]);
+        append(line, FIGURES[figure].after);
+        if (figure == FIGURE_USERS && outcome.shows_sessions) {
+            append(line, " in ");
+            append_number(line, outcome.sessions);
+            append(line, " sessions");
+        }
+    }
+    if (outcome.over_limit[0]) {
+        append(line, " (over the limit: ");
+        append(line, outcome.over_limit);
+        const int64_t over = std::max(outcome.users_over[0], outcome.users_over[1]);
+        if (over > static_cast<int64_t>(OVER_LIMIT_NAMED)) {
+            append(line, ", and ");
+            append_number(line, over - static_cast<int64_t>(OVER_LIMIT_NAMED));
+            append(line, " more");
+        }
+        append(line, ")");
+    }
+}
 
 void plugin_line(text_buffer &line, const check_options &options, const check_outcome &outcome)
 {
@@ -18,31 +80,20 @@ void plugin_line(text_buffer &line, const check_options &options, const check_ou
         append(line, outcome.detail);
         return;
     }
-    append_number(line, outcome.active);
-    append(line, " users active");
-    if (outcome.has_inactive) {
-        append(line, ", ");
-        append_number(line, outcome.inactive);
-        append(line, " inactive");
-    }
+    plugin_text(line, outcome);
     if (outcome.detail[0]) {
         append(line, " (");
         append(line, outcome.detail);
         append(line, ")");
     }
-    append(line, " | users=");
-    append_number(line, outcome.active);
-    const threshold_range *ranges[] = {&options.warning, &options.critical};
-    for (const threshold_range *range : ranges) {
-        append(line, ";");
-        if (range->given)
-            append(line, range->text);
-    }
-    append(line, ";0");
-    if (outcome.has_inactive) {
-        append(line, " inactive=");
-        append_number(line, outcome.inactive);
-        append(line, ";;;0");
+    append(line, " |");
+    static const figure_ranges NONE = {};
+    for (int figure = 0; figure < FIGURE_COUNT; figure++) {
+        if (!outcome.shown[figure])
+            continue;
+        perfdata(line, FIGURES[figure].label, outcome.figures[figure], &options.ranges[figure]);
+        if (figure == FIGURE_USERS && outcome.shows_sessions)
+            perfdata(line, "sessions", outcome.sessions, &NONE);
     }
 }
 
@@ -55,11 +106,11 @@ void gauge(text_buffer &out, const char *name, const char *help, int64_t value)
     append(out, "\n");
 }
 
-// The line, then with -v a line for each session named and one for those
+// The line, then with -v a line for each session shown and one for those
 // left out.
 void plugin_lines(text_buffer &out, const check_options &options, const check_outcome &outcome)
 {
-    char text[1024];
+    char text[1536];
     text_buffer line = {text, sizeof text, 0};
     plugin_line(line, options, outcome);
     append(out, text);
@@ -71,14 +122,14 @@ void plugin_lines(text_buffer &out, const check_options &options, const check_ou
         append(out, census->names[i]);
         append(out, "\n");
     }
-    if (census->active > static_cast<int64_t>(census->named)) {
+    if (census->shown > static_cast<int64_t>(census->named)) {
         append(out, "and ");
-        append_number(out, census->active - static_cast<int64_t>(census->named));
-        append(out, " more active sessions\n");
+        append_number(out, census->shown - static_cast<int64_t>(census->named));
+        append(out, " more sessions\n");
     }
 }
 
-void prometheus_text(text_buffer &out, const check_outcome &outcome)
+void prometheus_text(text_buffer &out, const check_options &options, const check_outcome &outcome)
 {
     // The reason as a comment: the exposition format's readers pass over it,
     // and a textfile or a Zabbix item shows why there is no count.
@@ -86,10 +137,15 @@ void prometheus_text(text_buffer &out, const check_outcome &outcome)
         append(out, "# check_active_users: ");
         append(out, outcome.detail);
         append(out, "\n");
-    } else {
-        gauge(out, "active_users", "Sessions counted as active.", outcome.active);
-        if (outcome.has_inactive)
-            gauge(out, "active_users_inactive", "Sessions logged on but not active.", outcome.inactive);
+    }
+    for (int figure = 0; figure < FIGURE_COUNT && outcome.state != check_state::unknown; figure++) {
+        if (!outcome.shown[figure])
+            continue;
+        const bool users = figure == FIGURE_USERS && options.unit == count_unit::users;
+        gauge(out, FIGURES[figure].gauge, users ? "Users with an active session." : FIGURES[figure].help,
+              outcome.figures[figure]);
+        if (figure == FIGURE_USERS && outcome.shows_sessions)
+            gauge(out, "active_users_sessions", "Sessions counted as active.", outcome.sessions);
     }
     gauge(out, "active_users_check_status", "The check's status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.",
           static_cast<int>(outcome.state));
@@ -97,11 +153,20 @@ void prometheus_text(text_buffer &out, const check_outcome &outcome)
 
 }  // namespace
 
-check_state judge_count(const check_options &options, int64_t count)
+check_state judge_outcome(const check_options &options, const check_outcome &outcome)
 {
-    if (range_alerts(options.critical, count))
-        return check_state::critical;
-    return range_alerts(options.warning, count) ? check_state::warning : check_state::ok;
+    check_state state = check_state::ok;
+    for (int figure = 0; figure < FIGURE_COUNT; figure++) {
+        const figure_ranges &ranges = options.ranges[figure];
+        const bool per_user = figure == FIGURE_PER_USER;
+        if (!outcome.shown[figure])
+            continue;
+        if (per_user ? outcome.users_over[1] > 0 : range_alerts(ranges.critical, outcome.figures[figure]))
+            return check_state::critical;
+        if (per_user ? outcome.users_over[0] > 0 : range_alerts(ranges.warning, outcome.figures[figure]))
+            state = check_state::warning;
+    }
+    return state;
 }
 
 int render_outcome(const check_options &options, const check_outcome &outcome, text_buffer &out, text_buffer &err)
@@ -114,12 +179,12 @@ int render_outcome(const check_options &options, const check_outcome &outcome, t
     case output_form::count:
         // Nothing at all when unseen: a numeric item then goes unsupported, never 0.
         if (seen) {
-            append_number(out, outcome.active);
+            append_number(out, outcome.figures[FIGURE_USERS]);
             append(out, "\n");
         }
         break;
     case output_form::prometheus:
-        prometheus_text(out, outcome);
+        prometheus_text(out, options, outcome);
         break;
     }
     if (!seen && options.form != output_form::plugin) {

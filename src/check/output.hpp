@@ -11,21 +11,26 @@
 enum class check_state { ok, warning, critical, unknown };
 
 inline constexpr size_t DETAIL_SIZE = 512;
-// Room for the whole output of any form: the plugin line and a line for
-// each session -v names.
-inline constexpr size_t OUTPUT_SIZE = 1024 + (NAMED_LIMIT + 1) * 3 * NAME_SIZE;
+// Room for the whole output of any form: the plugin line and -v's lines.
+inline constexpr size_t OUTPUT_SIZE = 1536 + (NAMED_LIMIT + 1) * LINE_SIZE;
+// How many users over a per-user limit the line names.
+inline constexpr size_t OVER_LIMIT_NAMED = 5;
 
 struct check_outcome {
     check_state state;
-    int64_t active;
-    bool has_inactive;  // the system's sessions give the second figure; a command's listing does not
-    int64_t inactive;
-    char detail[DETAIL_SIZE];      // UNKNOWN's reason, or a listing's warning; already made safe to echo
-    const session_census *census;  // the sessions -v names, or nullptr
+    int64_t figures[FIGURE_COUNT];  // users (as --count asks), inactive, idle, stale, the most per user
+    bool shown[FIGURE_COUNT];       // the figures the outcome holds
+    int64_t sessions;               // with --count=users: the active sessions those users hold
+    bool shows_sessions;
+    int64_t users_over[2];         // the users the per-user warning and critical ranges alert on
+    char over_limit[DETAIL_SIZE];  // the first of those of the worst range, "alice 4, bob 3"
+    char detail[DETAIL_SIZE];      // UNKNOWN's reason, or a note; already made safe to echo
+    const session_census *census;  // the sessions -v shows, or nullptr
 };
 
-// CRITICAL before WARNING; OK when neither range alerts.
-check_state judge_count(const check_options &options, int64_t count);
+// The worst of the shown figures against their ranges, CRITICAL before
+// WARNING; OK when none alerts.
+check_state judge_outcome(const check_options &options, const check_outcome &outcome);
 
 // The outcome in the options' form, whole, into `out`, and what goes to
 // standard error into `err`: the reason, in the forms that keep standard

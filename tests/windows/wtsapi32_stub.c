@@ -1,10 +1,14 @@
 /* A stand-in wtsapi32.dll for the check's tests under wine, whose own lists
  * no session: it serves the sessions WTS_STUB_SESSIONS describes, entries
- * "ID STATE USER CLIENT" joined by ';', STATE a WTS_CONNECTSTATE_CLASS
- * number, USER and CLIENT "-" for none or "!N" for a query that fails with
- * error N. Copied into the prefix's system32 and loaded with
- * WINEDLLOVERRIDES=wtsapi32=n. */
+ * "ID STATE USER CLIENT IDLE" joined by ';'. STATE is a
+ * WTS_CONNECTSTATE_CLASS number; USER "DOMAIN\user", "user" or "-" for
+ * none; CLIENT "-" for the console, an IPv4 address or a client's name for
+ * a remote session; IDLE the minutes since its last input (since it was
+ * disconnected, for a disconnected one) or "-" for none. USER or CLIENT
+ * "!N": the query about it fails with error N. Copied into the prefix's
+ * system32 and loaded with WINEDLLOVERRIDES=wtsapi32=n. */
 #define WIN32_LEAN_AND_MEAN
+#include <winsock2.h>
 #include <windows.h>
 #include <wtsapi32.h>
 
@@ -16,7 +20,7 @@
 
 struct stub_session {
     DWORD id, state;
-    char user[64], client[64];
+    char user[64], client[64], idle[16];
 };
 
 static struct stub_session sessions[MOST];
@@ -31,7 +35,7 @@ static void read_sessions(void)
         return;
     for (char *entry = strtok(text, ";"); entry && session_count < MOST; entry = strtok(NULL, ";")) {
         struct stub_session *s = &sessions[session_count];
-        if (sscanf(entry, "%lu %lu %63s %63s", &s->id, &s->state, s->user, s->client) == 4)
+        if (sscanf(entry, "%lu %lu %63s %63s %15s", &s->id, &s->state, s->user, s->client, s->idle) == 5)
             session_count++;
     }
 }
@@ -44,6 +48,12 @@ static void *copy_of(const void *data, size_t size)
     return copy;
 }
 
+static void station_name(DWORD id, WCHAR *name, size_t size)
+{
+    swprintf(name, size, id == 0 ? L"Services" : id == 1 ? L"Console" : id >= 65536 ? L"RDP-Tcp" : L"RDP-Tcp#%lu",
+             id);
+}
+
 __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsW(HANDLE server, DWORD reserved, DWORD version,
                                                         PWTS_SESSION_INFOW *list, DWORD *count)
 {
@@ -52,10 +62,8 @@ __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsW(HANDLE server, DWORD res
     (void)server, (void)reserved, (void)version;
     read_sessions();
     for (DWORD i = 0; i < session_count; i++) {
-        const DWORD id = sessions[i].id;
-        swprintf(names[i], 32, id == 0 ? L"Services" : id == 1 ? L"Console" : id >= 65536 ? L"RDP-Tcp" : L"RDP-Tcp#%lu",
-                 id);
-        info[i].SessionId = id;
+        station_name(sessions[i].id, names[i], 32);
+        info[i].SessionId = sessions[i].id;
         info[i].pWinStationName = names[i];
         info[i].State = (WTS_CONNECTSTATE_CLASS)sessions[i].state;
     }
@@ -64,17 +72,77 @@ __declspec(dllexport) BOOL WINAPI WTSEnumerateSessionsW(HANDLE server, DWORD res
     return *list != NULL;
 }
 
-/* A session's text: "-" none, "!N" fails with error N. */
-static BOOL answer(const char *value, LPWSTR *buffer, DWORD *bytes)
+/* "!N": fails with error N. */
+static BOOL failed(const char *value)
 {
-    WCHAR wide[64];
-    if (value[0] == '!') {
-        SetLastError((DWORD)atol(value + 1));
+    if (value[0] != '!')
         return FALSE;
+    SetLastError((DWORD)atol(value + 1));
+    return TRUE;
+}
+
+static void to_wide(const char *value, WCHAR *wide, int size)
+{
+    MultiByteToWideChar(CP_UTF8, 0, strcmp(value, "-") == 0 ? "" : value, -1, wide, size);
+}
+
+static BOOL session_info(const struct stub_session *s, LPWSTR *buffer, DWORD *bytes)
+{
+    WTSINFOW info;
+    char domain[64] = "";
+    const char *user = s->user, *slash = strchr(s->user, '\\');
+    FILETIME now;
+    LONGLONG ticks, idle = strcmp(s->idle, "-") == 0 ? -1 : atol(s->idle) * 600000000LL;
+    if (failed(s->user))
+        return FALSE;
+    memset(&info, 0, sizeof info);
+    if (slash) {
+        memcpy(domain, s->user, (size_t)(slash - s->user));
+        user = slash + 1;
     }
-    MultiByteToWideChar(CP_UTF8, 0, strcmp(value, "-") == 0 ? "" : value, -1, wide, 64);
-    *bytes = (DWORD)(sizeof(WCHAR) * (wcslen(wide) + 1));
-    *buffer = copy_of(wide, *bytes);
+    info.State = (WTS_CONNECTSTATE_CLASS)s->state;
+    info.SessionId = s->id;
+    station_name(s->id, info.WinStationName, WINSTATIONNAME_LENGTH);
+    to_wide(domain, info.Domain, DOMAIN_LENGTH + 1);
+    to_wide(user, info.UserName, USERNAME_LENGTH + 1);
+    GetSystemTimeAsFileTime(&now);
+    ticks = ((LONGLONG)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    info.CurrentTime.QuadPart = ticks;
+    info.LogonTime.QuadPart = ticks - 36000000000LL; /* an hour ago */
+    if (idle >= 0 && s->state == WTSDisconnected)
+        info.DisconnectTime.QuadPart = ticks - idle;
+    else if (idle >= 0)
+        info.LastInputTime.QuadPart = ticks - idle;
+    *bytes = sizeof info;
+    *buffer = copy_of(&info, sizeof info);
+    return *buffer != NULL;
+}
+
+static BOOL client_info(const struct stub_session *s, WTS_INFO_CLASS what, LPWSTR *buffer, DWORD *bytes)
+{
+    unsigned a, b, c, d;
+    const BOOL console = strcmp(s->client, "-") == 0;
+    const BOOL address = sscanf(s->client, "%u.%u.%u.%u", &a, &b, &c, &d) == 4;
+    if (what == WTSClientProtocolType) {
+        USHORT protocol = console ? 0 : 2;
+        *bytes = sizeof protocol;
+        *buffer = copy_of(&protocol, sizeof protocol);
+    } else if (what == WTSClientAddress) {
+        WTS_CLIENT_ADDRESS client;
+        if (failed(s->client))
+            return FALSE;
+        memset(&client, 0, sizeof client);
+        client.AddressFamily = address ? AF_INET : AF_UNSPEC;
+        client.Address[2] = (BYTE)a, client.Address[3] = (BYTE)b, client.Address[4] = (BYTE)c,
+        client.Address[5] = (BYTE)d;
+        *bytes = sizeof client;
+        *buffer = copy_of(&client, sizeof client);
+    } else {
+        WCHAR name[64];
+        to_wide(console || address ? "-" : s->client, name, 64);
+        *bytes = (DWORD)(sizeof(WCHAR) * (wcslen(name) + 1));
+        *buffer = copy_of(name, *bytes);
+    }
     return *buffer != NULL;
 }
 
@@ -85,10 +153,10 @@ __declspec(dllexport) BOOL WINAPI WTSQuerySessionInformationW(HANDLE server, DWO
     for (DWORD i = 0; i < session_count; i++) {
         if (sessions[i].id != id)
             continue;
-        if (what == WTSUserName)
-            return answer(sessions[i].user, buffer, bytes);
-        if (what == WTSClientName)
-            return answer(sessions[i].client, buffer, bytes);
+        if (what == WTSSessionInfo)
+            return session_info(&sessions[i], buffer, bytes);
+        if (what == WTSClientProtocolType || what == WTSClientAddress || what == WTSClientName)
+            return client_info(&sessions[i], what, buffer, bytes);
         SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }

@@ -73,6 +73,18 @@ const char *platform_error_text(int error)
     return std::strerror(error);
 }
 
+void platform_name_key(const char *name, text_buffer &key)
+{
+    append(key, name);
+}
+
+bool platform_local_minute(int64_t seconds, char (&text)[20])
+{
+    const time_t clock = static_cast<time_t>(seconds);
+    tm local{};
+    return localtime_r(&clock, &local) && strftime(text, sizeof text, "%Y-%m-%dT%H:%M", &local) > 0;
+}
+
 int64_t platform_now_ms()
 {
     timespec now{};

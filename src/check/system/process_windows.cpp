@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
 #include <initializer_list>
 
@@ -106,6 +107,31 @@ const char *platform_error_text(int error)
     static char text[48];
     std::snprintf(text, sizeof text, "Windows error %d", error);
     return text;
+}
+
+// Windows' names ignore case: the key is the name in lower case, as
+// Windows itself folds it, whatever the language.
+void platform_name_key(const char *name, text_buffer &key)
+{
+    static wchar_t wide[1024];
+    const int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, 1024);
+    if (length <= 0)
+        return append(key, name);
+    // KERNEL32's own folding: the check loads no other library at its start.
+    static wchar_t lower[1024];
+    const int lowered = LCMapStringW(LOCALE_INVARIANT, LCMAP_LOWERCASE, wide, length - 1, lower, 1024);
+    char folded[3 * 1024 + 1];
+    // utf16_to_utf8 changes no unit, whatever its signature says.
+    folded[utf16_to_utf8(reinterpret_cast<uint16_t *>(lowered > 0 ? lower : wide),
+                         static_cast<size_t>(lowered > 0 ? lowered : length - 1), folded)] = '\0';
+    append(key, folded);
+}
+
+bool platform_local_minute(int64_t seconds, char (&text)[20])
+{
+    const time_t clock = static_cast<time_t>(seconds);
+    const tm *local = std::localtime(&clock);
+    return local && std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M", local) > 0;
 }
 
 int64_t platform_now_ms()

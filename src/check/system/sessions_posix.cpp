@@ -28,6 +28,8 @@ namespace {
 
 struct logind_calls {
     int (*get_sessions)(char ***sessions);
+    int (*is_remote)(const char *session);
+    int (*get_start_time)(const char *session, uint64_t *microseconds);  // systemd 254 on; else nullptr
     int (*get_state)(const char *session, char **state);
     int (*get_class)(const char *session, char **session_class);
     int (*get_uid)(const char *session, uid_t *uid);
@@ -55,8 +57,11 @@ bool load_logind(logind_calls &calls, text_buffer &why)
         find(library, "sd_session_get_state", calls.get_state) &&
         find(library, "sd_session_get_class", calls.get_class) && find(library, "sd_session_get_uid", calls.get_uid) &&
         find(library, "sd_session_get_tty", calls.get_tty) && find(library, "sd_session_get_seat", calls.get_seat) &&
-        find(library, "sd_session_get_remote_host", calls.get_remote_host))
+        find(library, "sd_session_get_remote_host", calls.get_remote_host) &&
+        find(library, "sd_session_is_remote", calls.is_remote)) {
+        find(library, "sd_session_get_start_time", calls.get_start_time);
         return true;
+    }
     append(why, "libsystemd.so.0 lacks the sd-login calls");
     return false;
 }
@@ -79,8 +84,21 @@ void user_name(uid_t uid, char (&name)[64])
         std::snprintf(name, sizeof name, "%u", static_cast<unsigned>(uid));
 }
 
+// Seconds since a terminal's last input, as w tells it: since the device
+// was last read. -1 for no terminal, or one that cannot be looked at.
+int64_t idle_seconds(const char *terminal)
+{
+    char path[80];
+    struct stat about {};
+    if (!terminal || !*terminal || std::snprintf(path, sizeof path, "/dev/%s", terminal) >= int{sizeof path} ||
+        stat(path, &about) != 0)
+        return -1;
+    const int64_t idle = int64_t{time(nullptr)} - int64_t{about.st_atime};
+    return idle > 0 ? idle : 0;
+}
+
 void visit_described(const logind_calls &calls, const char *id, const char *session_class, const char *state,
-                     session_visitor visit, void *context)
+                     bool times, session_visitor visit, void *context)
 {
     uid_t uid = 0;
     char name[64] = "";
@@ -88,12 +106,19 @@ void visit_described(const logind_calls &calls, const char *id, const char *sess
         user_name(uid, name);
     char *tty = optional(calls.get_tty, id), *seat = tty ? nullptr : optional(calls.get_seat, id);
     char *host = optional(calls.get_remote_host, id);
+    uint64_t started = 0;
     session_record record{};
     record.user = name;
     record.place = tty ? tty : seat ? seat : "";
     record.host = host ? host : "";
     record.class_name = session_class;
     record.state_name = state;
+    record.remote = calls.is_remote(id) > 0;
+    record.idle_seconds = times ? idle_seconds(tty) : -1;
+    // logind's online sessions are idle since their terminal's last input.
+    record.inactive_seconds = std::strcmp(state, "online") == 0 ? record.idle_seconds : -1;
+    record.logon_time =
+        calls.get_start_time && calls.get_start_time(id, &started) >= 0 ? static_cast<int64_t>(started / 1000000) : -1;
     visit(context, session_source::logind, record);
     std::free(tty);
     std::free(seat);
@@ -102,7 +127,7 @@ void visit_described(const logind_calls &calls, const char *id, const char *sess
 
 // One session; false with why when its state or class cannot be read. A
 // session that closed since it was listed (ENXIO, ENOENT) is passed over.
-bool visit_logind_session(const logind_calls &calls, const char *id, session_visitor visit, void *context,
+bool visit_logind_session(const logind_calls &calls, const char *id, bool times, session_visitor visit, void *context,
                           text_buffer &why)
 {
     char *state = nullptr, *session_class = nullptr;
@@ -110,7 +135,7 @@ bool visit_logind_session(const logind_calls &calls, const char *id, session_vis
     if (failed >= 0)
         failed = calls.get_class(id, &session_class);
     if (failed >= 0)
-        visit_described(calls, id, session_class, state, visit, context);
+        visit_described(calls, id, session_class, state, times, visit, context);
     std::free(state);
     std::free(session_class);
     if (failed >= 0 || failed == -ENXIO || failed == -ENOENT)
@@ -122,7 +147,7 @@ bool visit_logind_session(const logind_calls &calls, const char *id, session_vis
     return false;
 }
 
-source_answer read_logind(session_visitor visit, void *context, text_buffer &why)
+source_answer read_logind(bool times, session_visitor visit, void *context, text_buffer &why)
 {
     // sd_booted's own test, made before loading: libsystemd and the
     // libraries it needs took 1.4 ms of a check's 3.6 ms where systemd does
@@ -149,7 +174,7 @@ source_answer read_logind(session_visitor visit, void *context, text_buffer &why
     }
     bool whole = true;
     for (int i = 0; i < count && sessions; i++) {
-        whole = whole && visit_logind_session(calls, sessions[i], visit, context, why);
+        whole = whole && visit_logind_session(calls, sessions[i], times, visit, context, why);
         std::free(sessions[i]);
     }
     std::free(static_cast<void *>(sessions));
@@ -164,7 +189,7 @@ void field(const char (&from)[N], char (&to)[N + 1])
     to[N] = '\0';
 }
 
-void visit_entry(const utmpx &entry, session_visitor visit, void *context)
+void visit_entry(const utmpx &entry, bool times, session_visitor visit, void *context)
 {
     char user[sizeof entry.ut_user + 1], line[sizeof entry.ut_line + 1], host[sizeof entry.ut_host + 1];
     field(entry.ut_user, user);
@@ -181,6 +206,11 @@ void visit_entry(const utmpx &entry, session_visitor visit, void *context)
     record.class_name = record.state_name = "";
     record.user_process = entry.ut_type == USER_PROCESS;
     record.alive = alive;
+    // A local X display writes its ":0" where a remote login writes its host.
+    record.remote = host[0] && host[0] != ':';
+    record.idle_seconds = times ? idle_seconds(line) : -1;
+    record.inactive_seconds = -1;
+    record.logon_time = entry.ut_tv.tv_sec > 0 ? entry.ut_tv.tv_sec : -1;
     visit(context, session_source::utmp, record);
 }
 
@@ -207,7 +237,7 @@ bool lock_utmp(int file, int64_t deadline_ms)
 // time, as the library that writes the file was (CMakeLists.txt).
 // Every entry, or false with why: a failed read, or a file that ends inside
 // an entry, is never taken for fewer logins.
-bool visit_utmp(int file, session_visitor visit, void *context, text_buffer &why)
+bool visit_utmp(int file, bool times, session_visitor visit, void *context, text_buffer &why)
 {
     static utmpx entries[64];
     auto *bytes = reinterpret_cast<char *>(entries);
@@ -224,7 +254,7 @@ bool visit_utmp(int file, session_visitor visit, void *context, text_buffer &why
         held += static_cast<size_t>(got);
         const size_t whole = held / sizeof entries[0];
         for (size_t i = 0; i < whole; i++)
-            visit_entry(entries[i], visit, context);
+            visit_entry(entries[i], times, visit, context);
         held -= whole * sizeof entries[0];
         std::memmove(bytes, bytes + whole * sizeof entries[0], held);
         if (got == 0)
@@ -236,7 +266,7 @@ bool visit_utmp(int file, session_visitor visit, void *context, text_buffer &why
     return false;
 }
 
-source_answer read_utmp(int64_t deadline_ms, session_visitor visit, void *context, text_buffer &why)
+source_answer read_utmp(int64_t deadline_ms, bool times, session_visitor visit, void *context, text_buffer &why)
 {
     // Not blocking: a FIFO put in its place would hold the open.
     const int file = open(UTMPX_FILE, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -254,21 +284,21 @@ source_answer read_utmp(int64_t deadline_ms, session_visitor visit, void *contex
     else if (!lock_utmp(file, deadline_ms))
         append(why, UTMPX_FILE " stayed locked by another process until the timeout");
     else
-        whole = visit_utmp(file, visit, context, why);
+        whole = visit_utmp(file, times, visit, context, why);
     close(file);
     return whole ? source_answer::whole : source_answer::failed;
 }
 
 }  // namespace
 
-source_answer platform_read_sessions(session_source source, int64_t deadline_ms, session_visitor visit, void *context,
-                                     text_buffer &why)
+source_answer platform_read_sessions(session_source source, int64_t deadline_ms, bool times, session_visitor visit,
+                                     void *context, text_buffer &why)
 {
     switch (source) {
     case session_source::logind:
-        return read_logind(visit, context, why);
+        return read_logind(times, visit, context, why);
     case session_source::utmp:
-        return read_utmp(deadline_ms, visit, context, why);
+        return read_utmp(deadline_ms, times, visit, context, why);
     default:
         return source_answer::absent;
     }

@@ -58,14 +58,20 @@ enum class session_source { none, logind, utmp, terminal_services };
 // with none.
 const session_source *platform_session_sources();
 
-// One session as its source describes it; fields a source lacks are "" or 0.
+// One session as its source describes it; text a source lacks is "" (or
+// nullptr), numbers 0, times -1.
 struct session_record {
-    const char *user, *place, *host;      // place: terminal, seat or WinStation
+    const char *user, *place, *host;      // place: terminal, seat or WinStation; host: where it is used from
     const char *class_name, *state_name;  // logind's CLASS and STATE
     long id;                              // Terminal Services' session id
     int state;                            // Terminal Services' WTS_CONNECTSTATE_CLASS
     bool user_process, alive;             // utmp: a USER_PROCESS entry, and its process not known to be gone
     int query_error;                      // Terminal Services: the error of a query about it that failed, or 0
+    const char *domain;                   // Windows: the user's domain
+    bool remote;                          // used from another host
+    int64_t idle_seconds;                 // since its last input; -1: not known
+    int64_t inactive_seconds;             // logged on but not in use for; -1: not known
+    int64_t logon_time;                   // seconds since 1970 (UTC); -1: not known
 };
 
 using session_visitor = void (*)(void *context, session_source source, const session_record &record);
@@ -75,9 +81,18 @@ using session_visitor = void (*)(void *context, session_source source, const ses
 enum class source_answer { whole, absent, failed };
 
 // Hands every session `source` holds to `visit`; otherwise says why in `why`.
-// Waiting for a source (a locked utmp) ends at `deadline_ms`.
-source_answer platform_read_sessions(session_source source, int64_t deadline_ms, session_visitor visit, void *context,
-                                     text_buffer &why);
+// Waiting for a source (a locked utmp) ends at `deadline_ms`. The times are
+// read only when `times` asks for them: on Linux each takes a terminal's stat.
+source_answer platform_read_sessions(session_source source, int64_t deadline_ms, bool times, session_visitor visit,
+                                     void *context, text_buffer &why);
+
+// The form of a user's name that is equal for the same user: as it is on
+// POSIX; on Windows, whose names ignore case, in lower case.
+void platform_name_key(const char *name, text_buffer &key);
+
+// A time as the local calendar shows it, "2026-12-11 09:30"; false when it
+// cannot be formed.
+bool platform_local_minute(int64_t seconds, char (&text)[20]);
 
 // What a listing command did, as far as the check saw it. The handles are
 // each platform's own, kept in its file: one command runs at a time.
