@@ -151,6 +151,36 @@ void prometheus_text(text_buffer &out, const check_options &options, const check
           static_cast<int>(outcome.state));
 }
 
+void write_help_rules(std::FILE *out)
+{
+    std::fputs("\n"
+               "RANGE is N (alert above N), N: (below N), ~:N (above N), N:M (outside N to M) or\n"
+               "@N:M (inside N to M), N and M whole numbers of up to 9 digits. Give a range; an empty\n"
+               "RANGE is none given.\n"
+               "\n"
+               "Without a COMMAND the sessions are the system's own: logind's where it runs, else utmp's,\n"
+               "on Linux; the Terminal Services API's on Windows. Active: a user's session in use (logind:\n"
+               "a user class in state active; utmp: a login with a user name whose process is not known to\n"
+               "be gone, as who counts them; Windows: an active session with a user, never session 0).\n"
+               "Logged on but not in use (online, disconnected): inactive. Idle: no input on the terminal\n"
+               "(Linux) or the session (Windows); a session without a terminal is never idle. A source that\n"
+               "cannot be read whole is never a smaller count: UNKNOWN, with the reason. A COMMAND runs\n"
+               "directly, with no shell; one that is missing, fails, is killed, times out or writes only to\n"
+               "standard error gives UNKNOWN.\n"
+               "\n"
+               "Exit status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n"
+               "\n"
+               "Examples:\n"
+               "  check_active_users -w 60 -c 65\n"
+               "  check_active_users -c 1:                  (CRITICAL when nobody is logged on)\n"
+               "  check_active_users --idle=60 -w 40        (idle an hour: not counted as active)\n"
+               "  check_active_users --stale=24 --stale-warning=0   (disconnected over a day)\n"
+               "  check_active_users --per-user-critical=2 --exclude='svc-*'\n"
+               "  check_active_users -f count               (for a Zabbix item)\n"
+               "  check_active_users -w 40 -c 50 -p ' active' -- loginctl list-sessions --no-legend\n",
+               out);
+}
+
 }  // namespace
 
 check_state judge_outcome(const check_options &options, const check_outcome &outcome)
@@ -207,29 +237,24 @@ void write_help(std::FILE *out)
                "                         default 10)\n"
                "  -f, --format FORM      plugin (one line with performance data, the default), count (the\n"
                "                         count alone; nothing when UNKNOWN) or prometheus (text exposition)\n"
-               "  -v, --verbose          after the line, one line per active session (user, terminal, remote\n"
-               "                         host), the first 32, then how many more\n"
+               "  -v, --verbose          after the line, one line per session: user, terminal or station,\n"
+               "                         client, state, idle time, logon time; the first 32, then how many more\n"
                "  -p, --pattern TEXT     count only the command's lines that hold TEXT (default: every line)\n"
                "\n"
-               "RANGE is N (alert above N), N: (below N), ~:N (above N), N:M (outside N to M) or\n"
-               "@N:M (inside N to M), N and M whole numbers of up to 9 digits. Give -w, -c or both;\n"
-               "an empty RANGE is none given.\n"
-               "\n"
-               "Without a COMMAND the sessions are the system's own: logind's where it runs, else utmp's,\n"
-               "on Linux; the Terminal Services API's on Windows. Active: a user's session in use (logind:\n"
-               "a user class in state active; utmp: a login with a user name whose process is not known to\n"
-               "be gone, as who counts them; Windows: an active session with a user, never session 0).\n"
-               "Logged on but not in use (online, disconnected): inactive. A source that cannot be read\n"
-               "whole is never a smaller count: UNKNOWN, with the reason. A COMMAND runs directly, with no\n"
-               "shell; one that is missing, fails, is killed, times out or writes only to standard error\n"
-               "gives UNKNOWN.\n"
-               "\n"
-               "Exit status: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n"
-               "\n"
-               "Examples:\n"
-               "  check_active_users -w 60 -c 65\n"
-               "  check_active_users -c 1:                  (CRITICAL when nobody is logged on)\n"
-               "  check_active_users -f count               (for a Zabbix item)\n"
-               "  check_active_users -w 40 -c 50 -p ' active' -- loginctl list-sessions --no-legend\n",
+               "Session options, for the system's own sessions:\n"
+               "      --count UNIT       what -w and -c judge: sessions (the default) or users\n"
+               "      --idle MINUTES     a session in use with no input for longer is idle: its own figure\n"
+               "      --stale HOURS      one logged on but not in use (disconnected) for longer is stale\n"
+               "      --include USER     count only these users (repeatable; *, ? and [...]; DOMAIN\\USER or USER)\n"
+               "      --exclude USER     leave these users out (repeatable, as --include)\n"
+               "      --remote           count only sessions used from another host\n"
+               "      --local            count only sessions used on this host\n"
+               "      --inactive-warning RANGE, --inactive-critical RANGE\n"
+               "      --idle-warning RANGE, --idle-critical RANGE\n"
+               "      --stale-warning RANGE, --stale-critical RANGE\n"
+               "                         ranges on those figures\n"
+               "      --per-user-warning RANGE, --per-user-critical RANGE\n"
+               "                         a range on the sessions each user holds; the users over it are named\n",
                out);
+    write_help_rules(out);
 }
