@@ -97,6 +97,8 @@ void judge_users(const check_options &options, const session_census &census, che
 {
     const figure_ranges &ranges = options.ranges[FIGURE_PER_USER];
     const threshold_range *each[2] = {&ranges.warning, &ranges.critical};
+    if (!ranges.warning.given && !ranges.critical.given)
+        return;
     for (int i = 1; i >= 0; i--) {
         char names[DETAIL_SIZE] = "";
         text_buffer list = {names, sizeof names, 0};
