@@ -241,6 +241,13 @@ TEST(census, a_session_that_may_count_but_cannot_be_read_makes_it_untrusted)
     text_buffer reason = {why, sizeof why, 0};
     EXPECT_FALSE(census_whole(session_source::terminal_services, census, reason));
     EXPECT_STREQ(why, "cannot read session 2 (Windows error 5) nor 2 more");
+    static session_census single;
+    start_census(single, EVERY_SESSION);
+    tally_session(&single, session_source::terminal_services,
+                  {"", "RDP-Tcp#1", "", "", "", 7, WTS_ACTIVE, false, false, 5});
+    reason.used = 0;
+    EXPECT_FALSE(census_whole(session_source::terminal_services, single, reason));
+    EXPECT_STREQ(why, "cannot read session 7 (Windows error 5)");
     static session_census whole;
     start_census(whole, EVERY_SESSION);
     whole.saw_services_session = true;

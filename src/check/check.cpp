@@ -103,8 +103,10 @@ void judge_users(const check_options &options, const session_census &census, che
         char names[DETAIL_SIZE] = "";
         text_buffer list = {names, sizeof names, 0};
         outcome.users_over[i] = users_alerting(census, *each[i], OVER_LIMIT_NAMED, list);
-        if (!outcome.over_limit[0])
+        if (!outcome.over_limit[0]) {
             std::memcpy(outcome.over_limit, names, sizeof names);
+            outcome.named_over = outcome.users_over[i];
+        }
     }
 }
 

@@ -61,10 +61,9 @@ void plugin_text(text_buffer &line, const check_outcome &outcome)
     if (outcome.over_limit[0]) {
         append(line, " (over the limit: ");
         append(line, outcome.over_limit);
-        const int64_t over = std::max(outcome.users_over[0], outcome.users_over[1]);
-        if (over > static_cast<int64_t>(OVER_LIMIT_NAMED)) {
+        if (outcome.named_over > static_cast<int64_t>(OVER_LIMIT_NAMED)) {
             append(line, ", and ");
-            append_number(line, over - static_cast<int64_t>(OVER_LIMIT_NAMED));
+            append_number(line, outcome.named_over - static_cast<int64_t>(OVER_LIMIT_NAMED));
             append(line, " more");
         }
         append(line, ")");

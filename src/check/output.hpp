@@ -23,7 +23,8 @@ struct check_outcome {
     int64_t sessions;               // with --count=users: the active sessions those users hold
     bool shows_sessions;
     int64_t users_over[2];         // the users the per-user warning and critical ranges alert on
-    char over_limit[DETAIL_SIZE];  // the first of those of the worst range, "alice 4, bob 3"
+    int64_t named_over;            // those of the worst range that alerts
+    char over_limit[DETAIL_SIZE];  // the first of them, "alice 4, bob 3"
     char detail[DETAIL_SIZE];      // UNKNOWN's reason, or a note; already made safe to echo
     const session_census *census;  // the sessions -v shows, or nullptr
 };
