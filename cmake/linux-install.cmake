@@ -17,6 +17,8 @@ install(FILES plugin/active-users.zabbix.conf DESTINATION ${CMAKE_INSTALL_SYSCON
 # For the engines that do not run plugins: node_exporter's textfile and a
 # Checkmk local check.
 install(PROGRAMS plugin/active-users-textfile plugin/active-users-checkmk DESTINATION lib/active-users)
-# The Zabbix template over those items, for the server's import.
-install(FILES plugin/active-users.zabbix.yaml DESTINATION ${CMAKE_INSTALL_DATADIR}/active-users)
+# The Zabbix template over those items, for the server's import, and the
+# Prometheus rules over the textfile's metrics, for a farm's server.
+install(FILES plugin/active-users.zabbix.yaml plugin/active-users.rules.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/active-users)
 install(FILES man/active-users.1 man/check_active_users.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
