@@ -1,10 +1,16 @@
-# The Windows executable's version resource, and its ZIP archive:
+# The Windows executables' version resources, and the ZIP archive:
 # active-users-VERSION-windows-ARCH.zip with the .exe, the monitoring
 # check check_active_users.exe, README.txt and LICENSE.txt (CR LF, for Notepad) and the manual for
 # Windows readers as HTML.
 enable_language(RC)
+set(RC_NAME active-users)
+set(RC_DESCRIPTION "Count active users and report a traffic-light status")
 configure_file(src/version.rc.in version.rc @ONLY)
 target_sources(active-users PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/version.rc)
+set(RC_NAME check_active_users)
+set(RC_DESCRIPTION "Monitoring check of the users active on this host")
+configure_file(src/version.rc.in check_version.rc @ONLY)
+target_sources(check_active_users PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/check_version.rc)
 # The same bytes from every build of a commit: no link time in the PE
 # header, and symbols dropped by the linker, not by a strip that would
 # stamp the header again.
@@ -38,6 +44,15 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "64")
 else()
   set(windows_arch x86)
 endif()
+
+# The Windows Installer package, active-users-VERSION-windows-ARCH.msi, by
+# "cmake --build DIR --target msi": it needs Debian's wixl and msitools.
+add_custom_command(OUTPUT active-users-${PROJECT_VERSION}-windows-${windows_arch}.msi
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/build-msi ${CMAKE_CURRENT_BINARY_DIR} ${windows_arch}
+          ${PROJECT_VERSION} active-users-${PROJECT_VERSION}-windows-${windows_arch}.msi
+  DEPENDS active-users check_active_users documents packaging/windows/active-users.wxs scripts/build-msi
+          ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt VERBATIM)
+add_custom_target(msi DEPENDS active-users-${PROJECT_VERSION}-windows-${windows_arch}.msi)
 
 # Member times, order and extra fields are normalised after CPack has written
 # the archive; the time is the last commit's, or SOURCE_DATE_EPOCH's when set.
