@@ -264,11 +264,12 @@ void tally_session(void *context, session_source source, const session_record &r
         census.unreadable_id = record.id;
         census.unreadable_error = record.query_error;
     }
+    if (verdict != session_verdict::active && verdict != session_verdict::inactive)
+        return;
     char name_text[NAME_SIZE];
     text_buffer name = {name_text, sizeof name_text, 0};
     full_name(record, name);
-    if ((verdict != session_verdict::active && verdict != session_verdict::inactive) ||
-        !chosen(census.rules, record, name_text))
+    if (!chosen(census.rules, record, name_text))
         return;
     const bool active = verdict == session_verdict::active;
     const bool idle = active && census.rules.idle_seconds >= 0 && record.idle_seconds > census.rules.idle_seconds;

@@ -77,14 +77,12 @@ bool beyond_the_source(const check_options &options, session_source source, cons
                        text_buffer &note)
 {
     const figure_ranges &inactive = options.ranges[FIGURE_INACTIVE], &per_user = options.ranges[FIGURE_PER_USER];
-    if (source == session_source::utmp &&
-        (options.stale_hours >= 0 || inactive.warning.given || inactive.critical.given)) {
+    if (source == session_source::utmp && (options.stale_hours >= 0 || any_range(inactive))) {
         append(note, "utmp does not tell sessions in use from those logged on but not: --stale and the "
                      "inactive ranges need logind");
         return true;
     }
-    if (census.too_many_users &&
-        (options.unit == count_unit::users || per_user.warning.given || per_user.critical.given)) {
+    if (census.too_many_users && (options.unit == count_unit::users || any_range(per_user))) {
         append(note, "more than 3072 users: the users cannot be told apart");
         return true;
     }
@@ -97,7 +95,7 @@ void judge_users(const check_options &options, const session_census &census, che
 {
     const figure_ranges &ranges = options.ranges[FIGURE_PER_USER];
     const threshold_range *each[2] = {&ranges.warning, &ranges.critical};
-    if (!ranges.warning.given && !ranges.critical.given)
+    if (!any_range(ranges))
         return;
     for (int i = 1; i >= 0; i--) {
         char names[DETAIL_SIZE] = "";
@@ -124,13 +122,12 @@ void check_sessions(const check_options &options, check_outcome &outcome, text_b
     if (!count_sessions(census, rules, source, deadline_ms, note) || beyond_the_source(options, source, census, note))
         return;
     const bool users = options.unit == count_unit::users;
-    const figure_ranges &per_user = options.ranges[FIGURE_PER_USER];
     const int64_t figures[FIGURE_COUNT] = {users ? census.users : census.active, census.inactive, census.idle,
                                            census.stale, census.most_per_user};
     // utmp knows logins, not whether they are in use: no inactive figures.
     const bool inactive = source != session_source::utmp;
     const bool shown[FIGURE_COUNT] = {true, inactive, options.idle_minutes >= 0, inactive && options.stale_hours >= 0,
-                                      per_user.warning.given || per_user.critical.given};
+                                      any_range(options.ranges[FIGURE_PER_USER])};
     std::copy(figures, figures + FIGURE_COUNT, outcome.figures);
     std::copy(shown, shown + FIGURE_COUNT, outcome.shown);
     outcome.sessions = census.active;

@@ -217,11 +217,6 @@ void take_value(check_options &options, option_id id, const char *value)
     }
 }
 
-bool any_range(const figure_ranges &ranges)
-{
-    return ranges.warning.given || ranges.critical.given;
-}
-
 // The threshold, pattern and session rules that hold once every option is read.
 void check_whole(check_options &options)
 {

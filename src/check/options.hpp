@@ -34,6 +34,11 @@ struct figure_ranges {
     threshold_range warning, critical;
 };
 
+inline bool any_range(const figure_ranges &ranges)
+{
+    return ranges.warning.given || ranges.critical.given;
+}
+
 enum class place_filter { any, remote, local };
 
 struct name_filter {

@@ -90,7 +90,7 @@ source_answer platform_read_sessions(session_source source, int64_t deadline_ms,
 // POSIX; on Windows, whose names ignore case, in lower case.
 void platform_name_key(const char *name, text_buffer &key);
 
-// A time as the local calendar shows it, "2026-12-11 09:30"; false when it
+// A time as the local calendar shows it, "2026-12-11T09:30"; false when it
 // cannot be formed.
 bool platform_local_minute(int64_t seconds, char (&text)[20]);
 
