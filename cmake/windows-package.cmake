@@ -47,12 +47,13 @@ endif()
 
 # The Windows Installer package, active-users-VERSION-windows-ARCH.msi, by
 # "cmake --build DIR --target msi": it needs Debian's wixl and msitools.
-add_custom_command(OUTPUT active-users-${PROJECT_VERSION}-windows-${windows_arch}.msi
+set(msi active-users-${PROJECT_VERSION}-windows-${windows_arch}.msi)
+add_custom_command(OUTPUT ${msi}
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/scripts/build-msi ${CMAKE_CURRENT_BINARY_DIR} ${windows_arch}
-          ${PROJECT_VERSION} active-users-${PROJECT_VERSION}-windows-${windows_arch}.msi
+          ${PROJECT_VERSION} ${msi}
   DEPENDS active-users check_active_users documents packaging/windows/active-users.wxs scripts/build-msi
           ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt VERBATIM)
-add_custom_target(msi DEPENDS active-users-${PROJECT_VERSION}-windows-${windows_arch}.msi)
+add_custom_target(msi DEPENDS ${msi})
 
 # Member times, order and extra fields are normalised after CPack has written
 # the archive; the time is the last commit's, or SOURCE_DATE_EPOCH's when set.
